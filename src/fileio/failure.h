@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+namespace beam {
+
+// A failed step: what went wrong, in the system's own words, and the file it concerns.
+struct Failure {
+    int number;
+    std::string description;
+    std::string path;
+};
+
+// "Error 2: No such file or directory" with the path on the line below.
+std::string report_text(const Failure& failure);
+
+}  // namespace beam

@@ -1,0 +1,76 @@
+#pragma once
+
+// The few file operations that differ between operating systems. Paths and texts are UTF-8;
+// every operation throws beam::Failure naming the path concerned.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "fileio/failure.h"
+
+namespace beam::fileio {
+
+// The failure for an error number of the operating system (errno, or GetLastError on Windows).
+Failure os_failure(int error_number, std::string path);
+
+// The failure for the error the last system call left behind.
+Failure last_os_failure(std::string path);
+
+enum class OpenMode {
+    append,  // create if missing; every write goes to the end
+    read,    // the file must exist
+    write,   // create, or truncate to nothing
+};
+
+// An open file, closed when it goes out of scope.
+class File {
+  public:
+    File() = default;
+    File(const std::string& path, OpenMode mode);
+    // Takes over a descriptor or HANDLE that the caller opened; path names it in failures.
+    File(std::intptr_t native_handle, std::string path) : handle_(native_handle), path_(std::move(path)) {}
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    ~File();
+
+    [[nodiscard]] bool is_open() const { return handle_ != kNoHandle; }
+    [[nodiscard]] std::intptr_t native_handle() const { return handle_; }
+    [[nodiscard]] const std::string& path() const { return path_; }
+    void close() noexcept;
+
+    // Fills as much of buffer as the file has left; 0 at its end.
+    std::size_t read_some(std::span<char> buffer);
+    void write_all(std::string_view bytes);
+    // The last byte of the file, if it has any.
+    std::optional<char> last_byte();
+    // Hands everything written to the disk, so that neither a crash nor a power cut loses it.
+    void flush_to_disk();
+
+  private:
+    static constexpr std::intptr_t kNoHandle = -1;  // an invalid descriptor and INVALID_HANDLE_VALUE alike
+    std::intptr_t handle_ = kNoHandle;
+    std::string path_;
+};
+
+// The path file's text encoding: the ANSI code page on Windows, UTF-8 elsewhere.
+std::string to_file_text(std::string_view utf8, const std::string& path);
+std::string from_file_text(std::string_view bytes);
+
+// Puts a byte-for-byte copy of source in place of target, which must exist. The copy is made
+// under a fresh name beside target, flushed to disk and renamed over target in one step, so
+// target always holds either its old bytes or the whole copy; on failure it is left untouched
+// and the temporary copy removed.
+void replace_with_copy(const std::string& source, const std::string& target);
+
+// A name beside target that no other file is likely to have: target, a dot, random hex, ".tmp".
+// It does not end in ".pk3", so the game never loads a leftover copy as a pack.
+std::string temporary_name_beside(const std::string& target);
+
+}  // namespace beam::fileio

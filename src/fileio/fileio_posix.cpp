@@ -1,0 +1,211 @@
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "fileio/fileio.h"
+
+namespace beam::fileio {
+
+Failure os_failure(int error_number, std::string path) {
+    return Failure{error_number, std::strerror(error_number), std::move(path)};
+}
+
+Failure last_os_failure(std::string path) {
+    return os_failure(errno, std::move(path));
+}
+
+namespace {
+
+int open_flags(OpenMode mode) {
+    switch (mode) {
+        case OpenMode::append:
+            return O_RDWR | O_APPEND | O_CREAT;  // read too, to look at the last byte
+        case OpenMode::read:
+            return O_RDONLY;
+        case OpenMode::write:
+            return O_WRONLY | O_TRUNC | O_CREAT;
+    }
+    return O_RDONLY;
+}
+
+int descriptor(std::intptr_t handle) {
+    return static_cast<int>(handle);
+}
+
+}  // namespace
+
+File::File(const std::string& path, OpenMode mode) : path_(path) {
+    const int fd = ::open(path.c_str(), open_flags(mode) | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        throw last_os_failure(path);
+    }
+    handle_ = fd;
+}
+
+File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, kNoHandle)), path_(std::move(other.path_)) {}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle_ = std::exchange(other.handle_, kNoHandle);
+        path_ = std::move(other.path_);
+    }
+    return *this;
+}
+
+File::~File() {
+    close();
+}
+
+void File::close() noexcept {
+    if (is_open()) {
+        ::close(descriptor(std::exchange(handle_, kNoHandle)));
+    }
+}
+
+std::size_t File::read_some(std::span<char> buffer) {
+    for (;;) {
+        const ssize_t count = ::read(descriptor(handle_), buffer.data(), buffer.size());
+        if (count >= 0) {
+            return static_cast<std::size_t>(count);
+        }
+        if (errno != EINTR) {
+            throw last_os_failure(path_);
+        }
+    }
+}
+
+void File::write_all(std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t count = ::write(descriptor(handle_), bytes.data(), bytes.size());
+        if (count < 0 && errno != EINTR) {
+            throw last_os_failure(path_);
+        }
+        bytes.remove_prefix(count < 0 ? 0 : static_cast<std::size_t>(count));
+    }
+}
+
+std::optional<char> File::last_byte() {
+    struct stat status {};
+    if (::fstat(descriptor(handle_), &status) != 0) {
+        throw last_os_failure(path_);
+    }
+    if (status.st_size == 0) {
+        return std::nullopt;
+    }
+    char byte = 0;
+    if (::pread(descriptor(handle_), &byte, 1, status.st_size - 1) != 1) {
+        throw last_os_failure(path_);
+    }
+    return byte;
+}
+
+void File::flush_to_disk() {
+    if (::fsync(descriptor(handle_)) != 0) {
+        throw last_os_failure(path_);
+    }
+}
+
+std::string to_file_text(std::string_view utf8, const std::string& /*path*/) {
+    return std::string(utf8);
+}
+
+std::string from_file_text(std::string_view bytes) {
+    return std::string(bytes);
+}
+
+namespace {
+
+bool is_same_file(const struct stat& one, const struct stat& other) {
+    return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
+
+std::string folder_of(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Copies the rest of from into to: by sharing blocks where the file system can, else inside the
+// kernel, else through a buffer.
+void copy_contents(File& from, File& to) {
+    const int from_fd = descriptor(from.native_handle());
+    const int to_fd = descriptor(to.native_handle());
+    if (::ioctl(to_fd, FICLONE, from_fd) == 0) {
+        return;
+    }
+    for (;;) {
+        const ssize_t count = ::copy_file_range(from_fd, nullptr, to_fd, nullptr, std::size_t{1} << 30, 0);
+        if (count == 0) {
+            return;
+        }
+        if (count > 0 || errno == EINTR) {
+            continue;
+        }
+        if (errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS) {
+            break;  // both offsets have moved on by what was copied, so the loop below takes over
+        }
+        throw last_os_failure(to.path());
+    }
+    std::vector<char> buffer(std::size_t{1} << 20);
+    while (const std::size_t count = from.read_some(buffer)) {
+        to.write_all(std::string_view(buffer.data(), count));
+    }
+}
+
+}  // namespace
+
+void replace_with_copy(const std::string& source, const std::string& target) {
+    struct stat target_status {};
+    if (::stat(target.c_str(), &target_status) != 0) {
+        throw last_os_failure(target);
+    }
+    File from(source, OpenMode::read);
+    struct stat source_status {};
+    if (::fstat(descriptor(from.native_handle()), &source_status) != 0) {
+        throw last_os_failure(source);
+    }
+    if (is_same_file(source_status, target_status)) {
+        return;  // already in place; copying a file onto itself would only risk it
+    }
+
+    const std::string temporary = temporary_name_beside(target);
+    const int temporary_fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (temporary_fd < 0) {
+        throw last_os_failure(target);
+    }
+    File to(temporary_fd, target);
+    struct RemoveUnlessRenamed {
+        const std::string& path;
+        bool renamed = false;
+        ~RemoveUnlessRenamed() {
+            if (!renamed) {
+                ::unlink(path.c_str());
+            }
+        }
+    } cleanup{temporary};
+
+    copy_contents(from, to);
+    to.flush_to_disk();
+    to.close();
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        throw last_os_failure(target);
+    }
+    cleanup.renamed = true;
+
+    const int folder_fd = ::open(folder_of(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder_fd < 0) {
+        throw last_os_failure(folder_of(target));
+    }
+    File(folder_fd, folder_of(target)).flush_to_disk();
+}
+
+}  // namespace beam::fileio

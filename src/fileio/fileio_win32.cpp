@@ -1,0 +1,286 @@
+#include <windows.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "fileio/fileio.h"
+#include "fileio/wide_text.h"
+
+namespace beam {
+
+std::wstring to_wide(std::string_view utf8) {
+    if (utf8.empty()) {
+        return {};
+    }
+    const int size = static_cast<int>(utf8.size());
+    std::wstring wide(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0)), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), static_cast<int>(wide.size()));
+    return wide;
+}
+
+std::string to_utf8(std::wstring_view wide) {
+    if (wide.empty()) {
+        return {};
+    }
+    const int size = static_cast<int>(wide.size());
+    std::string utf8(
+        static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr)),
+        '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), static_cast<int>(utf8.size()), nullptr, nullptr);
+    return utf8;
+}
+
+namespace fileio {
+
+namespace {
+
+struct LocalFreeDeleter {
+    void operator()(wchar_t* text) const { LocalFree(text); }
+};
+
+HANDLE handle_of(std::intptr_t native_handle) {
+    return reinterpret_cast<HANDLE>(native_handle);
+}
+
+std::intptr_t native(HANDLE handle) {
+    return reinterpret_cast<std::intptr_t>(handle);
+}
+
+}  // namespace
+
+Failure os_failure(int error_number, std::string path) {
+    wchar_t* buffer = nullptr;
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(error_number), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const std::unique_ptr<wchar_t, LocalFreeDeleter> owned(buffer);
+    std::wstring_view description(buffer, length);
+    while (!description.empty() && (description.back() == L'\n' || description.back() == L'\r')) {
+        description.remove_suffix(1);
+    }
+    return Failure{error_number, description.empty() ? "Unknown error" : to_utf8(description), std::move(path)};
+}
+
+Failure last_os_failure(std::string path) {
+    return os_failure(static_cast<int>(GetLastError()), std::move(path));
+}
+
+File::File(const std::string& path, OpenMode mode) : path_(path) {
+    const std::wstring wide_path = to_wide(path);
+    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    switch (mode) {
+        case OpenMode::append:
+            handle = CreateFileW(wide_path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+            break;
+        case OpenMode::read:
+            handle = CreateFileW(wide_path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+            break;
+        case OpenMode::write:
+            handle = CreateFileW(wide_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+            break;
+    }
+    if (handle == INVALID_HANDLE_VALUE) {
+        throw last_os_failure(path);
+    }
+    handle_ = native(handle);
+    if (mode == OpenMode::append && !SetFilePointerEx(handle, LARGE_INTEGER{}, nullptr, FILE_END)) {
+        throw last_os_failure(path);
+    }
+}
+
+File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, kNoHandle)), path_(std::move(other.path_)) {}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle_ = std::exchange(other.handle_, kNoHandle);
+        path_ = std::move(other.path_);
+    }
+    return *this;
+}
+
+File::~File() {
+    close();
+}
+
+void File::close() noexcept {
+    if (is_open()) {
+        CloseHandle(handle_of(std::exchange(handle_, kNoHandle)));
+    }
+}
+
+std::size_t File::read_some(std::span<char> buffer) {
+    DWORD count = 0;
+    const auto wanted = static_cast<DWORD>(std::min<std::size_t>(buffer.size(), std::size_t{1} << 30));
+    if (!ReadFile(handle_of(handle_), buffer.data(), wanted, &count, nullptr)) {
+        throw last_os_failure(path_);
+    }
+    return count;
+}
+
+void File::write_all(std::string_view bytes) {
+    while (!bytes.empty()) {
+        DWORD count = 0;
+        const auto wanted = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), std::size_t{1} << 30));
+        if (!WriteFile(handle_of(handle_), bytes.data(), wanted, &count, nullptr)) {
+            throw last_os_failure(path_);
+        }
+        bytes.remove_prefix(count);
+    }
+}
+
+std::optional<char> File::last_byte() {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(handle_of(handle_), &size)) {
+        throw last_os_failure(path_);
+    }
+    if (size.QuadPart == 0) {
+        return std::nullopt;
+    }
+    const ULONGLONG offset = size.QuadPart - 1;
+    OVERLAPPED at_offset{};
+    at_offset.Offset = static_cast<DWORD>(offset);
+    at_offset.OffsetHigh = static_cast<DWORD>(offset >> 32U);
+    char byte = 0;
+    DWORD count = 0;
+    if (!ReadFile(handle_of(handle_), &byte, 1, &count, &at_offset) || count != 1) {
+        throw last_os_failure(path_);
+    }
+    return byte;
+}
+
+void File::flush_to_disk() {
+    if (!FlushFileBuffers(handle_of(handle_))) {
+        throw last_os_failure(path_);
+    }
+}
+
+std::string to_file_text(std::string_view utf8, const std::string& path) {
+    if (GetACP() == CP_UTF8) {
+        return std::string(utf8);
+    }
+    const std::wstring wide = to_wide(utf8);
+    if (wide.empty()) {
+        return {};
+    }
+    const int size = static_cast<int>(wide.size());
+    BOOL lost_characters = FALSE;
+    std::string bytes(static_cast<std::size_t>(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size,
+                                                                   nullptr, 0, nullptr, &lost_characters)),
+                      '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, bytes.data(), static_cast<int>(bytes.size()),
+                        nullptr, nullptr);
+    if (lost_characters) {
+        // Writing '?' in their place would store a folder that does not exist.
+        throw os_failure(ERROR_NO_UNICODE_TRANSLATION, path);
+    }
+    return bytes;
+}
+
+std::string from_file_text(std::string_view bytes) {
+    if (bytes.empty()) {
+        return {};
+    }
+    const int size = static_cast<int>(bytes.size());
+    std::wstring wide(static_cast<std::size_t>(MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, nullptr, 0)), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, wide.data(), static_cast<int>(wide.size()));
+    return to_utf8(wide);
+}
+
+namespace {
+
+// Which file a path names: its volume and its index there.
+BY_HANDLE_FILE_INFORMATION identity_of(const std::wstring& path, DWORD access, const std::string& path_in_failure) {
+    File file(native(CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)),
+              path_in_failure);
+    BY_HANDLE_FILE_INFORMATION identity{};
+    if (!file.is_open() || !GetFileInformationByHandle(handle_of(file.native_handle()), &identity)) {
+        throw last_os_failure(path_in_failure);
+    }
+    return identity;
+}
+
+bool is_same_file(const BY_HANDLE_FILE_INFORMATION& one, const BY_HANDLE_FILE_INFORMATION& other) {
+    return one.dwVolumeSerialNumber == other.dwVolumeSerialNumber && one.nFileIndexHigh == other.nFileIndexHigh &&
+           one.nFileIndexLow == other.nFileIndexLow;
+}
+
+// A virus scanner or an indexer may hold a fresh file for a moment: retry for about a second.
+bool move_over(const std::wstring& from, const std::wstring& to) {
+    constexpr int kAttempts = 10;
+    constexpr DWORD kPauseMilliseconds = 100;
+    for (int attempt = 1;; ++attempt) {
+        if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return true;
+        }
+        const DWORD error = GetLastError();
+        if (attempt == kAttempts || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) {
+            return false;
+        }
+        Sleep(kPauseMilliseconds);
+    }
+}
+
+}  // namespace
+
+void replace_with_copy(const std::string& source, const std::string& target) {
+    const std::wstring wide_target = to_wide(target);
+    const std::wstring wide_source = to_wide(source);
+    const BY_HANDLE_FILE_INFORMATION target_identity = identity_of(wide_target, FILE_READ_ATTRIBUTES, target);
+    if (is_same_file(identity_of(wide_source, GENERIC_READ, source), target_identity)) {
+        return;  // already in place; copying a file onto itself would only risk it
+    }
+
+    std::wstring temporary;
+    for (;;) {
+        temporary = to_wide(temporary_name_beside(target));
+        if (CopyFileW(wide_source.c_str(), temporary.c_str(), TRUE)) {
+            break;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS) {
+            Failure failure = last_os_failure(target);
+            DeleteFileW(temporary.c_str());  // a failed copy can leave part of the file behind
+            throw failure;
+        }
+    }
+    struct RemoveUnlessMoved {
+        const std::wstring& path;
+        bool moved = false;
+        ~RemoveUnlessMoved() {
+            if (!moved) {
+                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(path.c_str());
+            }
+        }
+    } cleanup{temporary};
+
+    // The copy carries the source's attributes along; a read-only pack would block the next swap.
+    const DWORD attributes = GetFileAttributesW(temporary.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        ((attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+         !SetFileAttributesW(temporary.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))) {
+        throw last_os_failure(target);
+    }
+    File copy(native(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                 nullptr)),
+              target);
+    if (!copy.is_open()) {
+        throw last_os_failure(target);
+    }
+    copy.flush_to_disk();
+    copy.close();
+
+    if (!move_over(temporary, wide_target)) {
+        throw last_os_failure(target);
+    }
+    cleanup.moved = true;
+}
+
+}  // namespace fileio
+
+}  // namespace beam

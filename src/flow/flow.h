@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string_view>
+
+#include "fileio/failure.h"
+#include "pathstore/pathstore.h"
+
+namespace beam::flow {
+
+inline constexpr std::string_view kApplicationTitle = "Beam Tailor";
+
+// The path prompt's load step: seeds and reads the path file, fills the prompt's field and
+// shows the skin chooser. The front-end shows the prompt when it returns.
+void start_up(PathStore& store);
+
+// The prompt's "ok": saves the field's text and closes the prompt.
+void ok(PathStore& store);
+
+// The program's end, when its last window has closed or after an error report: the file slot
+// is closed and every window goes.
+void end_program(PathStore& store);
+
+// The error report: the failure in a message box, then the program's end.
+void report(PathStore& store, const Failure& failure);
+
+// Runs one action from start to finish; the first step that fails ends it, and the program
+// with it, through the error report.
+template <typename Action>
+void run(PathStore& store, Action&& action) {
+    try {
+        action();
+    } catch (const Failure& failure) {
+        report(store, failure);
+    }
+}
+
+}  // namespace beam::flow

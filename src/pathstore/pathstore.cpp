@@ -1,0 +1,102 @@
+#include "pathstore/pathstore.h"
+
+#include <array>
+
+namespace beam {
+
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+
+// The program's own failure for a path file that holds nothing, numbered as the classic
+// "Input past end of file" runtime error.
+Failure input_past_end_of_file(const std::string& path) {
+    return Failure{62, "Input past end of file", path};
+}
+
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+bool ends_line(char c) {
+    return c == '\r' || c == '\n';
+}
+
+}  // namespace
+
+PathStore::PathStore(std::string path_file, std::string default_game_folder)
+    : path_file_(std::move(path_file)), default_game_folder_(std::move(default_game_folder)) {}
+
+void PathStore::seed() {
+    const std::string line = fileio::to_file_text(default_game_folder_, path_file_) + std::string(kLineEnd);
+    close();
+    slot_ = fileio::File(path_file_, fileio::OpenMode::append);
+    // A hand-edited file may lack the final line end; without one the default would run on
+    // from the last line and make a folder that exists nowhere.
+    if (const std::optional<char> last = slot_.last_byte(); last && *last != '\n') {
+        slot_.write_all(std::string(kLineEnd) + line);
+    } else {
+        slot_.write_all(line);
+    }
+    close();
+}
+
+std::string PathStore::read() {
+    close();
+    slot_ = fileio::File(path_file_, fileio::OpenMode::read);
+    std::array<char, 4096> buffer{};
+    FirstFieldParser parser;
+    std::size_t count = slot_.read_some(buffer);
+    if (count == 0) {
+        throw input_past_end_of_file(path_file_);
+    }
+    while (count != 0 && !parser.feed(std::string_view(buffer.data(), count))) {
+        count = slot_.read_some(buffer);
+    }
+    return fileio::from_file_text(parser.field());
+}
+
+void PathStore::save(std::string_view game_folder) {
+    // Converted before the file is truncated, so that a folder the file cannot hold loses nothing.
+    const std::string line = fileio::to_file_text(game_folder, path_file_) + std::string(kLineEnd);
+    close();
+    slot_ = fileio::File(path_file_, fileio::OpenMode::write);
+    slot_.write_all(line);
+    slot_.flush_to_disk();
+}
+
+void PathStore::close() noexcept {
+    slot_.close();
+}
+
+bool FirstFieldParser::feed(std::string_view bytes) {
+    for (const char c : bytes) {
+        if (complete_) {
+            break;
+        }
+        if (quoted_) {
+            if (c == '"' || ends_line(c)) {
+                complete_ = true;
+            } else {
+                text_ += c;
+            }
+        } else if (c == ',' || ends_line(c)) {
+            complete_ = true;
+        } else if (text_.empty() && c == '"') {
+            quoted_ = true;
+        } else if (!text_.empty() || !is_blank(c)) {  // blanks before the field are skipped
+            text_ += c;
+        }
+    }
+    return complete_;
+}
+
+std::string FirstFieldParser::field() const {
+    std::string_view field = text_;
+    while (!quoted_ && !field.empty() && is_blank(field.back())) {
+        field.remove_suffix(1);
+    }
+    return std::string(field);
+}
+
+}  // namespace beam
