@@ -1,0 +1,164 @@
+#include "ui/gtk/front_end.h"
+
+#include <initializer_list>
+#include <string>
+
+#include "flow/flow.h"
+#include "flow/ui.h"
+#include "skins/skins.h"
+#include "ui/gtk/exact_fixed.h"
+#include "ui/layout.h"
+
+namespace beam::gtk {
+namespace {
+
+// GTK works in logical pixels of 96 to the inch and multiplies them by the desktop's scale
+// factor itself.
+constexpr int kLogicalDpi = 96;
+
+int pixels(int twips) {
+    return layout::to_pixels(twips, kLogicalDpi);
+}
+
+// What the contract's free functions act on: one program, one of each window.
+struct Program {
+    GtkApplication* app = nullptr;
+    PathStore* store = nullptr;
+    GtkWidget* prompt = nullptr;
+    GtkWidget* field = nullptr;
+    GtkWidget* chooser = nullptr;
+    bool ended = false;
+};
+Program program;
+
+void on_ok_clicked(GtkButton* /*button*/, gpointer /*unused*/) {
+    flow::run(*program.store, [] { flow::ok(*program.store); });
+}
+
+void on_skin_clicked(GtkButton* /*button*/, gpointer skin) {
+    flow::run(*program.store, [skin] { skins::select(*program.store, *static_cast<const skins::Skin*>(skin)); });
+}
+
+// A window's close box closes that window alone; the program ends with its last window.
+void on_window_destroyed(GtkWidget* window, gpointer /*unused*/) {
+    if (window == program.prompt) {
+        program.prompt = nullptr;
+        program.field = nullptr;
+    } else {
+        program.chooser = nullptr;
+    }
+    if (program.prompt == nullptr && program.chooser == nullptr && !program.ended) {
+        flow::end_program(*program.store);
+    }
+}
+
+GtkWidget* new_control(const layout::Control& control) {
+    const std::string text(control.text);
+    switch (control.kind) {
+        case layout::ControlKind::label: {
+            GtkWidget* label = gtk_label_new(text.c_str());
+            gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+            gtk_label_set_line_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD);
+            gtk_label_set_xalign(GTK_LABEL(label), 0);
+            gtk_label_set_yalign(GTK_LABEL(label), 0);
+            return label;
+        }
+        case layout::ControlKind::text_field:
+            program.field = gtk_entry_new();
+            return program.field;
+        case layout::ControlKind::push_button: {
+            GtkWidget* button = gtk_button_new_with_label(text.c_str());
+            if (control.skin != nullptr) {
+                g_signal_connect(button, "clicked", G_CALLBACK(on_skin_clicked),
+                                 const_cast<skins::Skin*>(control.skin));
+            } else {  // the prompt's one button, "ok"
+                g_signal_connect(button, "clicked", G_CALLBACK(on_ok_clicked), nullptr);
+            }
+            return button;
+        }
+    }
+    return nullptr;
+}
+
+// The window, not yet shown, with its controls placed as the table says and the keyboard focus
+// on its first control in tab order that takes it.
+GtkWidget* new_window(const layout::Window& window) {
+    GtkWidget* toplevel = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_title(GTK_WINDOW(toplevel), std::string(window.caption).c_str());
+    GtkWidget* form = exact_fixed_new(pixels(window.client_width), pixels(window.client_height));
+    GtkWidget* first_focus = nullptr;
+    for (const layout::Control& control : window.controls) {
+        GtkWidget* widget = new_control(control);
+        gtk_widget_set_size_request(widget, pixels(control.box.width), pixels(control.box.height));
+        gtk_fixed_put(GTK_FIXED(form), widget, pixels(control.box.left), pixels(control.box.top));
+        if (first_focus == nullptr && gtk_widget_get_can_focus(widget)) {
+            first_focus = widget;
+        }
+    }
+    gtk_container_add(GTK_CONTAINER(toplevel), form);
+    gtk_widget_show_all(form);
+    gtk_window_set_focus(GTK_WINDOW(toplevel), first_focus);
+    gtk_application_add_window(program.app, GTK_WINDOW(toplevel));
+    g_signal_connect(toplevel, "destroy", G_CALLBACK(on_window_destroyed), nullptr);
+    return toplevel;
+}
+
+}  // namespace
+
+void start(GtkApplication* app, PathStore& store) {
+    program.app = app;
+    program.store = &store;
+    program.prompt = new_window(layout::kPrompt);
+    program.chooser = new_window(layout::kChooser);
+    flow::run(store, [&store] { flow::start_up(store); });
+    if (!program.ended) {
+        gtk_window_present(GTK_WINDOW(program.prompt));
+    }
+}
+
+}  // namespace beam::gtk
+
+namespace beam::ui {
+
+using gtk::program;
+
+void set_prompt_text(std::string_view text) {
+    gtk_entry_set_text(GTK_ENTRY(program.field), std::string(text).c_str());
+}
+
+std::string get_prompt_text() {
+    return gtk_entry_get_text(GTK_ENTRY(program.field));
+}
+
+void show_chooser() {
+    gtk_widget_show(program.chooser);
+}
+
+void close_prompt() {
+    gtk_widget_destroy(program.prompt);
+}
+
+void message_box(std::string_view text) {
+    // Kept above whichever window of the program is showing, if any; modal to all of them.
+    GtkWindow* parent = gtk_application_get_active_window(program.app);
+    if (parent != nullptr && !gtk_widget_get_visible(GTK_WIDGET(parent))) {
+        parent = nullptr;
+    }
+    GtkWidget* dialog = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER, GTK_BUTTONS_OK, "%s",
+                                               std::string(text).c_str());
+    gtk_window_set_title(GTK_WINDOW(dialog), std::string(flow::kApplicationTitle).c_str());
+    gtk_dialog_run(GTK_DIALOG(dialog));
+    gtk_widget_destroy(dialog);
+}
+
+void end() {
+    program.ended = true;
+    for (GtkWidget* window : {program.prompt, program.chooser}) {
+        if (window != nullptr) {
+            gtk_widget_destroy(window);
+        }
+    }
+    g_application_quit(G_APPLICATION(program.app));
+}
+
+}  // namespace beam::ui

@@ -1,0 +1,47 @@
+// Beam Tailor for Linux: the path prompt and the skin chooser as GTK 3 windows.
+
+#include <gtk/gtk.h>
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pathstore/pathstore.h"
+#include "ui/gtk/front_end.h"
+#include "ui/gtk/gobject_ptr.h"
+
+namespace {
+
+using beam::gtk::GObjectPtr;
+
+// Every window's icon, in the sizes drawn for it; compiled into the program.
+void set_window_icon() {
+    constexpr std::array kSizes{16, 32, 48, 64, 128, 256};
+    std::vector<GObjectPtr<GdkPixbuf>> images;
+    std::unique_ptr<GList, decltype(&g_list_free)> list(nullptr, g_list_free);
+    for (int size : kSizes) {
+        const std::string resource = "/org/beamtailor/icons/beam-tailor-" + std::to_string(size) + ".png";
+        images.emplace_back(gdk_pixbuf_new_from_resource(resource.c_str(), nullptr));
+        list.reset(g_list_append(list.release(), images.back().get()));
+    }
+    gtk_window_set_default_icon_list(list.get());
+}
+
+void on_activate(GtkApplication* app, gpointer store) {
+    set_window_icon();
+    beam::gtk::start(app, *static_cast<beam::PathStore*>(store));
+}
+
+}  // namespace
+
+int main() {
+    // Without drive letters the path file lives in the user's home folder, and the game folder
+    // defaults to ioquake3's own folder there.
+    const std::string home = g_get_home_dir();
+    beam::PathStore store(home + "/.q3path.cfg", home + "/.q3a");
+
+    const GObjectPtr<GtkApplication> app(gtk_application_new("org.beamtailor.BeamTailor", G_APPLICATION_NON_UNIQUE));
+    g_signal_connect(app.get(), "activate", G_CALLBACK(on_activate), &store);
+    return g_application_run(G_APPLICATION(app.get()), 0, nullptr);
+}
