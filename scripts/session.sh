@@ -32,6 +32,16 @@ session_start_display() {
     session_pids+=($!)
 }
 
+# A session bus of its own: the GTK tests see the program's widgets through the accessibility bus
+# that it starts on demand.
+session_start_bus() {
+    local started
+    started=$(dbus-daemon --session --fork --print-address=1 --print-pid=1)
+    session_pids+=("$(sed -n 2p <<<"$started")")
+    export DBUS_SESSION_BUS_ADDRESS
+    DBUS_SESSION_BUS_ADDRESS=$(sed -n 1p <<<"$started")
+}
+
 # A fresh Wine prefix whose server runs for the whole session with its output detached: a Wine
 # process that inherited ctest's output pipe would keep ctest waiting for ever.
 session_start_wine() {

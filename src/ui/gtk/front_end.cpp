@@ -80,24 +80,20 @@ GtkWidget* new_control(const layout::Control& control) {
     return nullptr;
 }
 
-// The window, not yet shown, with its controls placed as the table says and the keyboard focus
-// on its first control in tab order that takes it.
+// The window, not yet shown, with its controls placed as the table says. GTK's tab order runs
+// from top to bottom, which is the table's order, and a window being shown puts the focus on
+// the first control in it.
 GtkWidget* new_window(const layout::Window& window) {
     GtkWidget* toplevel = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(toplevel), std::string(window.caption).c_str());
     GtkWidget* form = exact_fixed_new(pixels(window.client_width), pixels(window.client_height));
-    GtkWidget* first_focus = nullptr;
     for (const layout::Control& control : window.controls) {
         GtkWidget* widget = new_control(control);
         gtk_widget_set_size_request(widget, pixels(control.box.width), pixels(control.box.height));
         gtk_fixed_put(GTK_FIXED(form), widget, pixels(control.box.left), pixels(control.box.top));
-        if (first_focus == nullptr && gtk_widget_get_can_focus(widget)) {
-            first_focus = widget;
-        }
     }
     gtk_container_add(GTK_CONTAINER(toplevel), form);
     gtk_widget_show_all(form);
-    gtk_window_set_focus(GTK_WINDOW(toplevel), first_focus);
     gtk_application_add_window(program.app, GTK_WINDOW(toplevel));
     g_signal_connect(toplevel, "destroy", G_CALLBACK(on_window_destroyed), nullptr);
     return toplevel;
