@@ -37,7 +37,7 @@ void size_allocate(GtkWidget* widget, GtkAllocation* allocation) {
                                                                   g_list_free);
     for (GList* item = children.get(); item != nullptr; item = item->next) {
         auto* child = static_cast<GtkWidget*>(item->data);
-        if (!gtk_widget_get_visible(child)) {
+        if (gtk_widget_get_visible(child) == FALSE) {
             continue;
         }
         int left = 0;

@@ -29,7 +29,7 @@ struct Program {
     GtkWidget* chooser = nullptr;
     bool ended = false;
 };
-Program program;
+Program program;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables): the contract is free functions
 
 void on_ok_clicked(GtkButton* /*button*/, gpointer /*unused*/) {
     flow::run(*program.store, [] { flow::ok(*program.store); });
@@ -69,8 +69,9 @@ GtkWidget* new_control(const layout::Control& control) {
         case layout::ControlKind::push_button: {
             GtkWidget* button = gtk_button_new_with_label(text.c_str());
             if (control.skin != nullptr) {
-                g_signal_connect(button, "clicked", G_CALLBACK(on_skin_clicked),
-                                 const_cast<skins::Skin*>(control.skin));
+                // GLib hands user data over as a plain pointer; on_skin_clicked reads it as const.
+                auto* skin = const_cast<skins::Skin*>(control.skin);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
+                g_signal_connect(button, "clicked", G_CALLBACK(on_skin_clicked), skin);
             } else {  // the prompt's one button, "ok"
                 g_signal_connect(button, "clicked", G_CALLBACK(on_ok_clicked), nullptr);
             }
@@ -137,7 +138,7 @@ void close_prompt() {
 void message_box(std::string_view text) {
     // Kept above whichever window of the program is showing, if any; modal to all of them.
     GtkWindow* parent = gtk_application_get_active_window(program.app);
-    if (parent != nullptr && !gtk_widget_get_visible(GTK_WIDGET(parent))) {
+    if (parent != nullptr && gtk_widget_get_visible(GTK_WIDGET(parent)) == FALSE) {
         parent = nullptr;
     }
     GtkWidget* dialog = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER, GTK_BUTTONS_OK, "%s",
