@@ -63,7 +63,7 @@ GtkWidget* new_control(const layout::Control& control) {
             gtk_label_set_yalign(GTK_LABEL(label), 0);
             return label;
         }
-        case layout::ControlKind::text_field:
+        case layout::ControlKind::text_field:  // the prompt's one field, which the contract reads and fills
             program.field = gtk_entry_new();
             return program.field;
         case layout::ControlKind::push_button: {
