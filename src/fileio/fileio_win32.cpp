@@ -210,6 +210,35 @@ bool is_same_file(const BY_HANDLE_FILE_INFORMATION& one, const BY_HANDLE_FILE_IN
            one.nFileIndexLow == other.nFileIndexLow;
 }
 
+// A copy of the source keeps its read-only attribute, which would stand in the way of its removal.
+void delete_file(const std::wstring& path) {
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path.c_str());
+}
+
+struct FindCloser {
+    void operator()(HANDLE search) const { FindClose(search); }
+};
+
+// A swap killed between making its copy and renaming it leaves the copy behind; without this,
+// every such kill would leave another pack-sized file in the mod folder.
+void remove_leftover_copies(const std::string& target) {
+    WIN32_FIND_DATAW found{};
+    HANDLE first = FindFirstFileW(to_wide(target + ".*.tmp").c_str(), &found);
+    if (first == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    const std::unique_ptr<void, FindCloser> search(first);
+    const std::string folder = folder_of(target);
+    const std::string_view target_name = name_of(target);
+    do {
+        const std::string name = to_utf8(found.cFileName);
+        if (is_temporary_copy_of(name, target_name)) {
+            delete_file(to_wide(folder + "/" + name));
+        }
+    } while (FindNextFileW(search.get(), &found));
+}
+
 // A virus scanner or an indexer may hold a fresh file for a moment: retry for about a second.
 bool move_over(const std::wstring& from, const std::wstring& to) {
     constexpr int kAttempts = 10;
@@ -236,6 +265,7 @@ void replace_with_copy(const std::string& source, const std::string& target) {
         return;  // already in place; copying a file onto itself would only risk it
     }
 
+    remove_leftover_copies(target);
     std::wstring temporary;
     for (;;) {
         temporary = to_wide(temporary_name_beside(target));
@@ -244,7 +274,7 @@ void replace_with_copy(const std::string& source, const std::string& target) {
         }
         if (GetLastError() != ERROR_FILE_EXISTS) {
             Failure failure = last_os_failure(target);
-            DeleteFileW(temporary.c_str());  // a failed copy can leave part of the file behind
+            delete_file(temporary);  // a failed copy can leave part of the file behind
             throw failure;
         }
     }
@@ -253,8 +283,7 @@ void replace_with_copy(const std::string& source, const std::string& target) {
         bool moved = false;
         ~RemoveUnlessMoved() {
             if (!moved) {
-                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileW(path.c_str());
+                delete_file(path);
             }
         }
     } cleanup{temporary};
