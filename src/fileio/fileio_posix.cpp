@@ -40,10 +40,19 @@ int descriptor(std::intptr_t handle) {
     return static_cast<int>(handle);
 }
 
+// The path as the system takes it. A NUL byte (from a hand-edited path file) would cut the path
+// short there and name another file, so such a path is refused as the invalid name it is.
+const char* system_path(const std::string& path) {
+    if (path.find('\0') != std::string::npos) {
+        throw os_failure(EINVAL, path);
+    }
+    return path.c_str();
+}
+
 }  // namespace
 
 File::File(const std::string& path, OpenMode mode) : path_(path) {
-    const int fd = ::open(path.c_str(), open_flags(mode) | O_CLOEXEC, 0666);
+    const int fd = ::open(system_path(path), open_flags(mode) | O_CLOEXEC, 0666);
     if (fd < 0) {
         throw last_os_failure(path);
     }
@@ -178,7 +187,7 @@ void remove_leftover_copies(const std::string& target) {
 
 void replace_with_copy(const std::string& source, const std::string& target) {
     struct stat target_status {};
-    if (::stat(target.c_str(), &target_status) != 0) {
+    if (::stat(system_path(target), &target_status) != 0) {
         throw last_os_failure(target);
     }
     File from(source, OpenMode::read);

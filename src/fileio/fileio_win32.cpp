@@ -46,6 +46,15 @@ std::intptr_t native(HANDLE handle) {
     return reinterpret_cast<std::intptr_t>(handle);
 }
 
+// The path as the W API takes it. A NUL character (from a hand-edited path file) would cut the
+// path short there and name another file, so such a path is refused as the invalid name it is.
+std::wstring system_path(const std::string& path) {
+    if (path.find('\0') != std::string::npos) {
+        throw os_failure(ERROR_INVALID_NAME, path);
+    }
+    return to_wide(path);
+}
+
 }  // namespace
 
 Failure os_failure(int error_number, std::string path) {
@@ -66,7 +75,7 @@ Failure last_os_failure(std::string path) {
 }
 
 File::File(const std::string& path, OpenMode mode) : path_(path) {
-    const std::wstring wide_path = to_wide(path);
+    const std::wstring wide_path = system_path(path);
     constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     HANDLE handle = INVALID_HANDLE_VALUE;
     switch (mode) {
@@ -258,8 +267,8 @@ bool move_over(const std::wstring& from, const std::wstring& to) {
 }  // namespace
 
 void replace_with_copy(const std::string& source, const std::string& target) {
-    const std::wstring wide_target = to_wide(target);
-    const std::wstring wide_source = to_wide(source);
+    const std::wstring wide_target = system_path(target);
+    const std::wstring wide_source = system_path(source);
     const BY_HANDLE_FILE_INFORMATION target_identity = identity_of(wide_target, FILE_READ_ATTRIBUTES, target);
     if (is_same_file(identity_of(wide_source, GENERIC_READ, source), target_identity)) {
         return;  // already in place; copying a file onto itself would only risk it
