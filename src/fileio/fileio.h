@@ -59,7 +59,10 @@ class File {
     std::string path_;
 };
 
-// The path file's text encoding: the ANSI code page on Windows, UTF-8 elsewhere.
+// The path file's text encoding: the ANSI code page on Windows, UTF-8 elsewhere. On Windows, a
+// folder whose name the code page cannot spell is written as its short 8.3 name when it exists
+// and has one the code page can spell; otherwise the conversion fails (1113, naming path) before
+// anything is written.
 std::string to_file_text(std::string_view utf8, const std::string& path);
 std::string from_file_text(std::string_view bytes);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 #include "fileio/fileio.h"
 #include "fileio/wide_text.h"
@@ -168,13 +169,12 @@ void File::flush_to_disk() {
     }
 }
 
-std::string to_file_text(std::string_view utf8, const std::string& path) {
-    if (GetACP() == CP_UTF8) {
-        return std::string(utf8);
-    }
-    const std::wstring wide = to_wide(utf8);
+namespace {
+
+// The text in the ANSI code page, if the code page has every one of its characters.
+std::optional<std::string> to_code_page(std::wstring_view wide) {
     if (wide.empty()) {
-        return {};
+        return std::string();
     }
     const int size = static_cast<int>(wide.size());
     BOOL lost_characters = FALSE;
@@ -184,10 +184,47 @@ std::string to_file_text(std::string_view utf8, const std::string& path) {
     WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, bytes.data(), static_cast<int>(bytes.size()),
                         nullptr, nullptr);
     if (lost_characters) {
-        // Writing '?' in their place would store a folder that does not exist.
-        throw os_failure(ERROR_NO_UNICODE_TRANSLATION, path);
+        return std::nullopt;
     }
     return bytes;
+}
+
+// The short 8.3 form of an existing path, if the file system keeps short names.
+std::optional<std::wstring> short_path_of(const std::wstring& path) {
+    if (path.find(L'\0') != std::wstring::npos) {
+        return std::nullopt;
+    }
+    const DWORD size = GetShortPathNameW(path.c_str(), nullptr, 0);
+    if (size == 0) {
+        return std::nullopt;
+    }
+    std::wstring short_path(size, L'\0');
+    const DWORD length = GetShortPathNameW(path.c_str(), short_path.data(), size);
+    if (length == 0 || length >= size) {
+        return std::nullopt;
+    }
+    short_path.resize(length);
+    return short_path;
+}
+
+}  // namespace
+
+std::string to_file_text(std::string_view utf8, const std::string& path) {
+    if (GetACP() == CP_UTF8) {
+        return std::string(utf8);
+    }
+    const std::wstring wide = to_wide(utf8);
+    if (std::optional<std::string> bytes = to_code_page(wide)) {
+        return *std::move(bytes);
+    }
+    // Writing '?' in place of letters the code page lacks would store a folder that does not
+    // exist; an existing folder's short name names the same folder in letters the code page has.
+    if (const std::optional<std::wstring> short_path = short_path_of(wide)) {
+        if (std::optional<std::string> bytes = to_code_page(*short_path)) {
+            return *std::move(bytes);
+        }
+    }
+    throw os_failure(ERROR_NO_UNICODE_TRANSLATION, path);
 }
 
 std::string from_file_text(std::string_view bytes) {
