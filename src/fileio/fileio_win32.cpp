@@ -285,17 +285,34 @@ void remove_leftover_copies(const std::string& target) {
     } while (FindNextFileW(search.get(), &found));
 }
 
-// A virus scanner or an indexer may hold a fresh file for a moment: retry for about a second.
-bool move_over(const std::wstring& from, const std::wstring& to) {
+// Replacing a file that another program holds open fails as "access denied", which would send
+// the user looking at permissions. Asking for the right to delete it tells the two apart: a file
+// held without sharing deletion refuses that as a sharing violation ("in use by another process").
+DWORD why_not_replaced(const std::wstring& target, DWORD error) {
+    if (error != ERROR_ACCESS_DENIED) {
+        return error;
+    }
+    HANDLE probe = CreateFileW(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+        CloseHandle(probe);
+        return error;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION ? ERROR_SHARING_VIOLATION : error;
+}
+
+// Renames from over to; ERROR_SUCCESS, or why not. A virus scanner or an indexer may hold a fresh
+// file for a moment: retry for about a second.
+DWORD move_over(const std::wstring& from, const std::wstring& to) {
     constexpr int kAttempts = 10;
     constexpr DWORD kPauseMilliseconds = 100;
     for (int attempt = 1;; ++attempt) {
         if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            return true;
+            return ERROR_SUCCESS;
         }
         const DWORD error = GetLastError();
         if (attempt == kAttempts || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) {
-            return false;
+            return why_not_replaced(to, error);
         }
         Sleep(kPauseMilliseconds);
     }
@@ -350,8 +367,8 @@ void replace_with_copy(const std::string& source, const std::string& target) {
     copy.flush_to_disk();
     copy.close();
 
-    if (!move_over(temporary, wide_target)) {
-        throw last_os_failure(target);
+    if (const DWORD error = move_over(temporary, wide_target); error != ERROR_SUCCESS) {
+        throw os_failure(static_cast<int>(error), target);
     }
     cleanup.moved = true;
 }
