@@ -61,12 +61,13 @@ leftover_copies() {
     find "$mod" -maxdepth 1 -name 'pakskin.pk3.*.tmp' | wc -l
 }
 
-# A failed swap: status 1, a report with a number that names the pack, the pack as it was, no copy left.
+# A failed swap: status 1, a report with a number and text that names the file (the pack unless
+# given), the pack as it was, no copy left.
 expect_failed_swap() {
-    local status=$1 report=${2//$'\r'/} old_hash=$3  # Windows programs end their lines with CR LF
+    local status=$1 report=${2//$'\r'/} old_hash=$3 named=${4:-$pack}  # Windows lines end with CR LF
     [ "$status" -eq 1 ] || fail "the swap ended with status $status, not 1; it said: $report"
     grep -Eq '^Error [0-9]+: .+' <<<"$report" || fail "the report gives no error number and text: $report"
-    grep -qxF "$(reported "$pack")" <<<"$report" || fail "the report does not name the pack: $report"
+    grep -qxF "$(reported "$named")" <<<"$report" || fail "the report does not name $named: $report"
     [ "$(hash_of "$pack")" = "$old_hash" ] || fail "the pack changed"
     [ "$(leftover_copies)" -eq 0 ] || fail "a temporary copy was left: $(ls "$mod")"
     echo "reported: $(head -1 <<<"$report")"
@@ -118,6 +119,22 @@ unwritable-folder)
     elif [ -n "${immutable_skipped:-}" ]; then
         skip "neither chattr +i nor a non-root user is available here"
     fi
+    expect_good_swap
+    ;;
+unreadable-source)
+    # Root reads any file, so a user who is not root tries; Wine runs as root here.
+    [ -z "$runner" ] && [ "$(id -u)" -eq 0 ] || skip "needs the Linux build run as root, to switch to a user who is not"
+    random_file "$pack" 100000
+    random_file "$source_file" 200000
+    old_hash=$(hash_of "$pack")
+    chmod 777 "$mod"
+    chmod 000 "$source_file"
+    set +e
+    report=$(setpriv --reuid=65534 --regid=65534 --clear-groups "$swap_tool" "$source_file" "$pack" 2>&1 >/dev/null)
+    status=$?
+    set -e
+    chmod 644 "$source_file"
+    expect_failed_swap "$status" "$report" "$old_hash" "$source_file"
     expect_good_swap
     ;;
 kill-during-swap)
