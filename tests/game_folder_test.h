@@ -24,7 +24,8 @@ class GameFolderTest : public ::testing::Test {
         reset_ui();
         write_file(mod_folder_ + "/pakskin.pk3", kOldPack);
         for (int row = 1; row <= 3; ++row) {
-            write_file(source(row), "skin source " + std::to_string(row) + std::string(1000U * row, 'x'));
+            write_file(source(row),
+                       "skin source " + std::to_string(row) + std::string(1000U * static_cast<unsigned>(row), 'x'));
         }
         store_.save(game_folder_);
     }

@@ -39,7 +39,8 @@ TEST_F(SkinsTest, EachRowPutsItsSourceInPlaceAndConfirms) {
         ui_calls().clear();
         select(row);
         EXPECT_EQ(pack(), read_file(source(row)));
-        EXPECT_EQ(ui_calls(), Names{"message_box " + std::string(skins::kSkins.at(row - 1).confirmation)});
+        EXPECT_EQ(ui_calls(), Names{"message_box " +
+                                    std::string(skins::kSkins.at(static_cast<std::size_t>(row - 1)).confirmation)});
         EXPECT_EQ(names_in(mod_folder_), kModFiles);
     }
     EXPECT_EQ(ui_calls(), Names{"message_box Gv Skin selected"});
