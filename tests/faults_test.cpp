@@ -69,6 +69,16 @@ TEST_F(FaultsTest, SwapOfThePackWithItselfChangesNothing) {
 #endif
 }
 
+// The path file removed while the program runs: the next click cannot read the game folder.
+TEST_F(FaultsTest, PathFileRemovedBeforeAClickKeepsThePack) {
+    store_.close();
+    std::filesystem::remove(testing::native_path(store_.path_file()));
+    select(1);
+    expect_reported_failure(2, store_.path_file());
+    EXPECT_EQ(pack(), kOldPack);
+    EXPECT_EQ(names_in(mod_folder_), kModFiles);
+}
+
 #ifdef _WIN32
 
 struct HandleCloser {
