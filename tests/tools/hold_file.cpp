@@ -6,20 +6,33 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <memory>
+
+namespace {
+
+struct HandleCloser {
+    void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using OwnedHandle = std::unique_ptr<void, HandleCloser>;
+
+OwnedHandle owned(HANDLE handle) {
+    return OwnedHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
+}
+
+}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 5) {
         return 2;
     }
-    HANDLE held =
-        CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[2]);
-    HANDLE release = OpenEventW(SYNCHRONIZE, FALSE, argv[3]);
-    if (held == INVALID_HANDLE_VALUE || ready == nullptr || release == nullptr) {
+    const OwnedHandle held = owned(
+        CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const OwnedHandle ready = owned(OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[2]));
+    const OwnedHandle release = owned(OpenEventW(SYNCHRONIZE, FALSE, argv[3]));
+    if (!held || !ready || !release) {
         return 1;
     }
-    SetEvent(ready);
-    WaitForSingleObject(release, static_cast<DWORD>(std::wcstoul(argv[4], nullptr, 10)));
-    CloseHandle(held);
+    SetEvent(ready.get());
+    WaitForSingleObject(release.get(), static_cast<DWORD>(std::wcstoul(argv[4], nullptr, 10)));
     return 0;
 }

@@ -11,20 +11,22 @@
 
 #ifdef _WIN32
 #include "fileio/wide_text.h"
-using Argument = wchar_t*;
-#define MAIN wmain
+#endif
+
+namespace {
+
+#ifdef _WIN32
 std::string utf8_argument(const wchar_t* argument) {
     return beam::to_utf8(argument);
 }
 #else
-using Argument = char*;
-#define MAIN main
 std::string utf8_argument(const char* argument) {
     return argument;
 }
 #endif
 
-int MAIN(int argc, Argument* argv) {
+template <typename Char>
+int swap_once(int argc, Char** argv) {
     if (argc != 3) {
         std::fputs("usage: swap_once SOURCE TARGET\n", stderr);
         return 2;
@@ -42,3 +44,16 @@ int MAIN(int argc, Argument* argv) {
     std::printf("%lld\n", static_cast<long long>(took.count()));
     return 0;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// Wide arguments: a path outside the ANSI code page reaches the swap whole.
+int wmain(int argc, wchar_t** argv) {
+    return swap_once(argc, argv);
+}
+#else
+int main(int argc, char** argv) {
+    return swap_once(argc, argv);
+}
+#endif
