@@ -14,6 +14,12 @@ case_name=$1
 swap_tool=$2
 runner=${3:-}
 
+# A full disk is a small tmpfs, mounted in a mount namespace of this case's own.
+if [ "$case_name" = disk-full ] && [ -z "${SWAP_FAULTS_OWN_MOUNTS:-}" ]; then
+    [ "$(id -u)" -eq 0 ] && command -v unshare >/dev/null || { echo "SKIPPED: mounting a tmpfs needs root"; exit 77; }
+    exec env SWAP_FAULTS_OWN_MOUNTS=1 unshare -m --propagation private bash "$0" "$@"
+fi
+
 work=$(mktemp -d /tmp/beam-faults.XXXXXX)
 chmod 755 "$work"
 mod=$work/game/grimvolt
@@ -22,6 +28,10 @@ source_file=$mod/skindata1.ncx
 mkdir -p "$mod"
 cleanup() {
     chattr -i "$mod" 2>/dev/null || true
+    if [ -n "${own_wine_prefix:-}" ]; then
+        wineserver -k >/dev/null 2>&1 || true
+    fi
+    mountpoint -q "$mod" && umount "$mod"
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -89,6 +99,28 @@ file-size-limit)
     status=$?
     set -e
     expect_failed_swap "$status" "$report" "$old_hash"
+    expect_good_swap
+    ;;
+disk-full)
+    mount -t tmpfs -o size=1m tmpfs "$mod" || skip "cannot mount a tmpfs here"
+    if [ "$runner" = wine ]; then
+        # Wine's server opens the files, so it must run in this namespace too: a prefix of our own.
+        export WINEPREFIX=$work/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+        own_wine_prefix=1
+        mkdir -p "$WINEPREFIX"
+        wineserver -p </dev/null >/dev/null 2>&1
+        wineboot -i </dev/null >/dev/null 2>&1
+    fi
+    random_file "$pack" 300000
+    source_file=$work/skindata1.ncx  # beside, not on, the small disk
+    random_file "$source_file" 900000
+    old_hash=$(hash_of "$pack")
+    set +e
+    report=$(swap "$source_file" "$pack" 2>&1 >/dev/null)
+    status=$?
+    set -e
+    expect_failed_swap "$status" "$report" "$old_hash"
+    random_file "$source_file" 500000  # fits beside the pack
     expect_good_swap
     ;;
 unwritable-folder)
