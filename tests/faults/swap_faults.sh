@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Faults around one swap that need a second process: a file-size limit that fills the "disk" during
-# the copy, a mod folder that may not be written, kill -9 at random points, and the order of the
-# system calls that make the swap durable.
+# Faults around one swap that need the swap in a process of its own: a disk that fills up during
+# the copy (a small tmpfs, or a file-size limit), a mod folder that may not be written, a source
+# that may not be read, kill -9 at random points, and the order of the system calls that make the
+# swap durable.
 #
 #   swap_faults.sh CASE SWAP_ONCE [wine]
 #
 # SWAP_ONCE is the Linux tool, or the Windows one when "wine" follows. Every failing case checks
 # the same things: the pack's bytes are unchanged, no temporary copy is left in the mod folder,
-# and the report gives an error number and names the pack. Exit status 77 means skipped.
+# and the report gives an error number and text and names the file. Then a swap that can succeed
+# must give the source's bytes. Exit status 77 means skipped.
 set -euo pipefail
 
 case_name=$1
