@@ -177,8 +177,9 @@ void remove_leftover_copies(const std::string& target) {
     }
     const std::string_view target_name = name_of(target);
     while (const dirent* entry = ::readdir(folder.get())) {
-        if (is_temporary_copy_of(entry->d_name, target_name)) {
-            ::unlinkat(::dirfd(folder.get()), entry->d_name, 0);
+        const char* name = static_cast<const char*>(entry->d_name);
+        if (is_temporary_copy_of(name, target_name)) {
+            ::unlinkat(::dirfd(folder.get()), name, 0);
         }
     }
 }
