@@ -59,18 +59,28 @@ class File {
     std::string path_;
 };
 
-// The path file's text encoding: the ANSI code page on Windows, UTF-8 elsewhere.
+// The path file's text encoding: the ANSI code page on Windows, UTF-8 elsewhere. On Windows, a
+// folder whose name the code page cannot spell is written as its short 8.3 name when it exists
+// and has one the code page can spell; otherwise the conversion fails (1113, naming path) before
+// anything is written.
 std::string to_file_text(std::string_view utf8, const std::string& path);
 std::string from_file_text(std::string_view bytes);
 
 // Puts a byte-for-byte copy of source in place of target, which must exist. The copy is made
 // under a fresh name beside target, flushed to disk and renamed over target in one step, so
 // target always holds either its old bytes or the whole copy; on failure it is left untouched
-// and the temporary copy removed.
+// and the temporary copy removed. Copies that an earlier swap left behind, killed before its
+// rename, are removed first: only names of exactly the temporary_name_beside pattern for target.
 void replace_with_copy(const std::string& source, const std::string& target);
 
-// A name beside target that no other file is likely to have: target, a dot, random hex, ".tmp".
-// It does not end in ".pk3", so the game never loads a leftover copy as a pack.
+// A name beside target that no other file is likely to have: target, a dot, 8 random lower-case
+// hex digits, ".tmp". It does not end in ".pk3", so the game never loads a leftover copy as a pack.
 std::string temporary_name_beside(const std::string& target);
+// Whether name (without a folder) is one that temporary_name_beside makes for a target so named.
+bool is_temporary_copy_of(std::string_view name, std::string_view target_name);
+
+// The folder part of path ("." when it has none) and the name after the last separator.
+std::string folder_of(const std::string& path);
+std::string_view name_of(std::string_view path);
 
 }  // namespace beam::fileio

@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -6,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "fileio/fileio.h"
@@ -38,10 +40,19 @@ int descriptor(std::intptr_t handle) {
     return static_cast<int>(handle);
 }
 
+// The path as the system takes it. A NUL byte (from a hand-edited path file) would cut the path
+// short there and name another file, so such a path is refused as the invalid name it is.
+const char* system_path(const std::string& path) {
+    if (path.find('\0') != std::string::npos) {
+        throw os_failure(EINVAL, path);
+    }
+    return path.c_str();
+}
+
 }  // namespace
 
 File::File(const std::string& path, OpenMode mode) : path_(path) {
-    const int fd = ::open(path.c_str(), open_flags(mode) | O_CLOEXEC, 0666);
+    const int fd = ::open(system_path(path), open_flags(mode) | O_CLOEXEC, 0666);
     if (fd < 0) {
         throw last_os_failure(path);
     }
@@ -126,14 +137,6 @@ bool is_same_file(const struct stat& one, const struct stat& other) {
     return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
 }
 
-std::string folder_of(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // Copies the rest of from into to: by sharing blocks where the file system can, else inside the
 // kernel, else through a buffer.
 void copy_contents(File& from, File& to) {
@@ -161,11 +164,31 @@ void copy_contents(File& from, File& to) {
     }
 }
 
+struct FolderCloser {
+    void operator()(DIR* folder) const { ::closedir(folder); }
+};
+
+// A swap killed between making its copy and renaming it leaves the copy behind; without this,
+// every such kill would leave another pack-sized file in the mod folder.
+void remove_leftover_copies(const std::string& target) {
+    const std::unique_ptr<DIR, FolderCloser> folder(::opendir(folder_of(target).c_str()));
+    if (!folder) {
+        return;  // making the new copy in that folder fails next and reports why
+    }
+    const std::string_view target_name = name_of(target);
+    while (const dirent* entry = ::readdir(folder.get())) {
+        const char* name = static_cast<const char*>(entry->d_name);
+        if (is_temporary_copy_of(name, target_name)) {
+            ::unlinkat(::dirfd(folder.get()), name, 0);
+        }
+    }
+}
+
 }  // namespace
 
 void replace_with_copy(const std::string& source, const std::string& target) {
     struct stat target_status {};
-    if (::stat(target.c_str(), &target_status) != 0) {
+    if (::stat(system_path(target), &target_status) != 0) {
         throw last_os_failure(target);
     }
     File from(source, OpenMode::read);
@@ -177,6 +200,7 @@ void replace_with_copy(const std::string& source, const std::string& target) {
         return;  // already in place; copying a file onto itself would only risk it
     }
 
+    remove_leftover_copies(target);
     const std::string temporary = temporary_name_beside(target);
     const int temporary_fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (temporary_fd < 0) {

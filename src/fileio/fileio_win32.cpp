@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 #include "fileio/fileio.h"
 #include "fileio/wide_text.h"
@@ -46,6 +47,15 @@ std::intptr_t native(HANDLE handle) {
     return reinterpret_cast<std::intptr_t>(handle);
 }
 
+// The path as the W API takes it. A NUL character (from a hand-edited path file) would cut the
+// path short there and name another file, so such a path is refused as the invalid name it is.
+std::wstring system_path(const std::string& path) {
+    if (path.find('\0') != std::string::npos) {
+        throw os_failure(ERROR_INVALID_NAME, path);
+    }
+    return to_wide(path);
+}
+
 }  // namespace
 
 Failure os_failure(int error_number, std::string path) {
@@ -66,7 +76,7 @@ Failure last_os_failure(std::string path) {
 }
 
 File::File(const std::string& path, OpenMode mode) : path_(path) {
-    const std::wstring wide_path = to_wide(path);
+    const std::wstring wide_path = system_path(path);
     constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     HANDLE handle = INVALID_HANDLE_VALUE;
     switch (mode) {
@@ -159,13 +169,12 @@ void File::flush_to_disk() {
     }
 }
 
-std::string to_file_text(std::string_view utf8, const std::string& path) {
-    if (GetACP() == CP_UTF8) {
-        return std::string(utf8);
-    }
-    const std::wstring wide = to_wide(utf8);
+namespace {
+
+// The text in the ANSI code page, if the code page has every one of its characters.
+std::optional<std::string> to_code_page(std::wstring_view wide) {
     if (wide.empty()) {
-        return {};
+        return std::string();
     }
     const int size = static_cast<int>(wide.size());
     BOOL lost_characters = FALSE;
@@ -175,10 +184,47 @@ std::string to_file_text(std::string_view utf8, const std::string& path) {
     WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, bytes.data(), static_cast<int>(bytes.size()),
                         nullptr, nullptr);
     if (lost_characters) {
-        // Writing '?' in their place would store a folder that does not exist.
-        throw os_failure(ERROR_NO_UNICODE_TRANSLATION, path);
+        return std::nullopt;
     }
     return bytes;
+}
+
+// The short 8.3 form of an existing path, if the file system keeps short names.
+std::optional<std::wstring> short_path_of(const std::wstring& path) {
+    if (path.find(L'\0') != std::wstring::npos) {
+        return std::nullopt;
+    }
+    const DWORD size = GetShortPathNameW(path.c_str(), nullptr, 0);
+    if (size == 0) {
+        return std::nullopt;
+    }
+    std::wstring short_path(size, L'\0');
+    const DWORD length = GetShortPathNameW(path.c_str(), short_path.data(), size);
+    if (length == 0 || length >= size) {
+        return std::nullopt;
+    }
+    short_path.resize(length);
+    return short_path;
+}
+
+}  // namespace
+
+std::string to_file_text(std::string_view utf8, const std::string& path) {
+    if (GetACP() == CP_UTF8) {
+        return std::string(utf8);
+    }
+    const std::wstring wide = to_wide(utf8);
+    if (std::optional<std::string> bytes = to_code_page(wide)) {
+        return *std::move(bytes);
+    }
+    // Writing '?' in place of letters the code page lacks would store a folder that does not
+    // exist; an existing folder's short name names the same folder in letters the code page has.
+    if (const std::optional<std::wstring> short_path = short_path_of(wide)) {
+        if (std::optional<std::string> bytes = to_code_page(*short_path)) {
+            return *std::move(bytes);
+        }
+    }
+    throw os_failure(ERROR_NO_UNICODE_TRANSLATION, path);
 }
 
 std::string from_file_text(std::string_view bytes) {
@@ -210,17 +256,63 @@ bool is_same_file(const BY_HANDLE_FILE_INFORMATION& one, const BY_HANDLE_FILE_IN
            one.nFileIndexLow == other.nFileIndexLow;
 }
 
-// A virus scanner or an indexer may hold a fresh file for a moment: retry for about a second.
-bool move_over(const std::wstring& from, const std::wstring& to) {
+// A copy of the source keeps its read-only attribute, which would stand in the way of its removal.
+void delete_file(const std::wstring& path) {
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path.c_str());
+}
+
+struct FindCloser {
+    void operator()(HANDLE search) const { FindClose(search); }
+};
+
+// A swap killed between making its copy and renaming it leaves the copy behind; without this,
+// every such kill would leave another pack-sized file in the mod folder.
+void remove_leftover_copies(const std::string& target) {
+    WIN32_FIND_DATAW found{};
+    HANDLE first = FindFirstFileW(to_wide(target + ".*.tmp").c_str(), &found);
+    if (first == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    const std::unique_ptr<void, FindCloser> search(first);
+    const std::string folder = folder_of(target);
+    const std::string_view target_name = name_of(target);
+    do {
+        const std::string name = to_utf8(found.cFileName);
+        if (is_temporary_copy_of(name, target_name)) {
+            delete_file(to_wide(folder + "/" + name));
+        }
+    } while (FindNextFileW(search.get(), &found));
+}
+
+// Replacing a file that another program holds open fails as "access denied", which would send
+// the user looking at permissions. Asking for the right to delete it tells the two apart: a file
+// held without sharing deletion refuses that as a sharing violation ("in use by another process").
+DWORD why_not_replaced(const std::wstring& target, DWORD error) {
+    if (error != ERROR_ACCESS_DENIED) {
+        return error;
+    }
+    HANDLE probe = CreateFileW(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+        CloseHandle(probe);
+        return error;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION ? ERROR_SHARING_VIOLATION : error;
+}
+
+// Renames from over to; ERROR_SUCCESS, or why not. A virus scanner or an indexer may hold a fresh
+// file for a moment: retry for about a second.
+DWORD move_over(const std::wstring& from, const std::wstring& to) {
     constexpr int kAttempts = 10;
     constexpr DWORD kPauseMilliseconds = 100;
     for (int attempt = 1;; ++attempt) {
         if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            return true;
+            return ERROR_SUCCESS;
         }
         const DWORD error = GetLastError();
         if (attempt == kAttempts || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) {
-            return false;
+            return why_not_replaced(to, error);
         }
         Sleep(kPauseMilliseconds);
     }
@@ -229,13 +321,14 @@ bool move_over(const std::wstring& from, const std::wstring& to) {
 }  // namespace
 
 void replace_with_copy(const std::string& source, const std::string& target) {
-    const std::wstring wide_target = to_wide(target);
-    const std::wstring wide_source = to_wide(source);
+    const std::wstring wide_target = system_path(target);
+    const std::wstring wide_source = system_path(source);
     const BY_HANDLE_FILE_INFORMATION target_identity = identity_of(wide_target, FILE_READ_ATTRIBUTES, target);
     if (is_same_file(identity_of(wide_source, GENERIC_READ, source), target_identity)) {
         return;  // already in place; copying a file onto itself would only risk it
     }
 
+    remove_leftover_copies(target);
     std::wstring temporary;
     for (;;) {
         temporary = to_wide(temporary_name_beside(target));
@@ -244,7 +337,7 @@ void replace_with_copy(const std::string& source, const std::string& target) {
         }
         if (GetLastError() != ERROR_FILE_EXISTS) {
             Failure failure = last_os_failure(target);
-            DeleteFileW(temporary.c_str());  // a failed copy can leave part of the file behind
+            delete_file(temporary);  // a failed copy can leave part of the file behind
             throw failure;
         }
     }
@@ -253,8 +346,7 @@ void replace_with_copy(const std::string& source, const std::string& target) {
         bool moved = false;
         ~RemoveUnlessMoved() {
             if (!moved) {
-                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileW(path.c_str());
+                delete_file(path);
             }
         }
     } cleanup{temporary};
@@ -275,8 +367,8 @@ void replace_with_copy(const std::string& source, const std::string& target) {
     copy.flush_to_disk();
     copy.close();
 
-    if (!move_over(temporary, wide_target)) {
-        throw last_os_failure(target);
+    if (const DWORD error = move_over(temporary, wide_target); error != ERROR_SUCCESS) {
+        throw os_failure(static_cast<int>(error), target);
     }
     cleanup.moved = true;
 }
