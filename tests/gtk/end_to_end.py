@@ -449,6 +449,28 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(text_of(field_of(again.toplevel("Note"))), "/srv/Spiele/Quake III")  # up to the comma
         self.assertEqual(read_bytes(self.path_file), (typed + "\r\n" + self.home + "/.q3a\r\n").encode())
 
+    def test_a_folder_named_in_other_bytes_than_utf8_is_kept_as_it_is(self):
+        game = self.game_folder()
+        latin1 = os.fsencode(self.scratch) + b"/spi\xe9le"  # "spiele" with an e-acute in Latin-1
+        os.rename(game, latin1)
+        write_bytes(self.path_file, latin1 + b"\r\n")
+        run = self.start()
+        prompt_accessible = run.toplevel("Note")
+        self.assertEqual(text_of(field_of(prompt_accessible)), self.scratch + "/spi\ufffdle")
+
+        # A skin button reaches the folder by its own bytes.
+        chooser = run.x_window("Beam Tailor")
+        run.click(chooser, control_named(run.toplevel("Beam Tailor"), "Metal Skin"))
+        window, box = run.message_box()
+        self.assertEqual(run.message_text(box), "Metal Skins selected")
+        run.dismiss(window, box)
+        self.assertEqual(read_bytes(latin1 + b"/grimvolt/pakskin.pk3"), read_bytes(latin1 + b"/grimvolt/skindata3.ncx"))
+
+        # "ok" on the field as shown saves the folder's own bytes, not the stand-in.
+        run.click(run.x_window("Note"), control_named(prompt_accessible, "ok"))
+        poll("the prompt to close", lambda: run.titles_on_screen() == ["Beam Tailor"])
+        self.assertEqual(read_bytes(self.path_file), latin1 + b"\r\n")
+
     def test_closing_the_chooser_first_leaves_the_prompt_whose_ok_ends_the_program(self):
         run = self.start()
         prompt = run.x_window("Note")

@@ -1,6 +1,8 @@
 #include "ui/gtk/front_end.h"
 
+#include <algorithm>
 #include <initializer_list>
+#include <memory>
 #include <string>
 
 #include "flow/flow.h"
@@ -28,6 +30,10 @@ struct Program {
     GtkWidget* field = nullptr;
     GtkWidget* chooser = nullptr;
     bool ended = false;
+    // A path file may name a folder in bytes that are not UTF-8, which GTK cannot show: the field
+    // then shows a readable stand-in, and while it is left as shown, the folder's own bytes count.
+    std::string stored_prompt_text;
+    std::string shown_prompt_text;
 };
 Program program;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables): the contract is free functions
 
@@ -102,6 +108,12 @@ GtkWidget* new_window(const layout::Window& window) {
 
 }  // namespace
 
+ReadableText readable(std::string_view text) {
+    std::string bytes(text);
+    std::replace(bytes.begin(), bytes.end(), '\0', '?');  // a NUL would end the text there
+    return {g_utf8_make_valid(bytes.data(), static_cast<gssize>(bytes.size())), g_free};
+}
+
 void start(GtkApplication* app, PathStore& store) {
     program.app = app;
     program.store = &store;
@@ -118,13 +130,19 @@ void start(GtkApplication* app, PathStore& store) {
 namespace beam::ui {
 
 using gtk::program;
+using gtk::readable;
+using gtk::ReadableText;
 
 void set_prompt_text(std::string_view text) {
-    gtk_entry_set_text(GTK_ENTRY(program.field), std::string(text).c_str());
+    const ReadableText shown = readable(text);
+    program.stored_prompt_text = text;
+    program.shown_prompt_text = shown.get();
+    gtk_entry_set_text(GTK_ENTRY(program.field), shown.get());
 }
 
 std::string get_prompt_text() {
-    return gtk_entry_get_text(GTK_ENTRY(program.field));
+    std::string text = gtk_entry_get_text(GTK_ENTRY(program.field));
+    return text == program.shown_prompt_text ? program.stored_prompt_text : text;
 }
 
 void show_chooser() {
@@ -141,8 +159,8 @@ void message_box(std::string_view text) {
     if (parent != nullptr && gtk_widget_get_visible(GTK_WIDGET(parent)) == FALSE) {
         parent = nullptr;
     }
-    GtkWidget* dialog = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER, GTK_BUTTONS_OK, "%s",
-                                               std::string(text).c_str());
+    GtkWidget* dialog =
+        gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER, GTK_BUTTONS_OK, "%s", readable(text).get());
     gtk_window_set_title(GTK_WINDOW(dialog), std::string(flow::kApplicationTitle).c_str());
     gtk_dialog_run(GTK_DIALOG(dialog));
     gtk_widget_destroy(dialog);
