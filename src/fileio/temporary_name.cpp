@@ -1,5 +1,5 @@
 #include <algorithm>
-#include <cstdio>
+#include <cstdint>
 #include <random>
 
 #include "fileio/fileio.h"
@@ -25,9 +25,13 @@ bool is_lower_hex(char c) {
 
 std::string temporary_name_beside(const std::string& target) {
     static std::random_device random_source;
-    char suffix[sizeof ".12345678.tmp"];
-    std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(random_source()));
-    return target + suffix;
+    constexpr std::string_view kHexDigits = "0123456789abcdef";
+    std::string name = target + '.';
+    auto random_bits = static_cast<std::uint32_t>(random_source());
+    for (std::size_t digit = 0; digit < kRandomDigits; ++digit, random_bits >>= 4U) {
+        name += kHexDigits[random_bits & 0xFU];
+    }
+    return name.append(kTemporaryEnding);
 }
 
 bool is_temporary_copy_of(std::string_view name, std::string_view target_name) {
