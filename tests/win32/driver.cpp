@@ -15,12 +15,6 @@ namespace {
 constexpr const wchar_t* kMessageBoxClass = L"#32770";
 constexpr const wchar_t* kDesktopKey = L"Control Panel\\Desktop";
 
-std::wstring program_path() {
-    std::wstring path(MAX_PATH, L'\0');
-    path.resize(GetModuleFileNameW(nullptr, path.data(), MAX_PATH));
-    return path.substr(0, path.find_last_of(L"\\/") + 1) + L"BeamTailor.exe";
-}
-
 INPUT key_input(WORD key, DWORD flags) {
     INPUT input{};
     input.type = INPUT_KEYBOARD;
@@ -44,6 +38,12 @@ void send(std::vector<INPUT> inputs) {
 }
 
 }  // namespace
+
+std::wstring program_path() {
+    std::wstring path(MAX_PATH, L'\0');
+    path.resize(GetModuleFileNameW(nullptr, path.data(), MAX_PATH));
+    return path.substr(0, path.find_last_of(L"\\/") + 1) + L"BeamTailor.exe";
+}
 
 bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;

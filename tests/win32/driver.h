@@ -18,6 +18,9 @@ using namespace std::chrono_literals;
 
 using Handle = win32::Owned<HANDLE, &CloseHandle>;
 
+// BeamTailor.exe, which the build puts beside this driver.
+std::wstring program_path();
+
 // Polls condition until it holds or timeout has passed; whether it held.
 bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 10s);
 

@@ -17,12 +17,6 @@ void free_module(HMODULE module) {
 }
 using Module = win32::Owned<HMODULE, &free_module>;
 
-std::wstring exe_path() {
-    std::wstring path(MAX_PATH, L'\0');
-    path.resize(GetModuleFileNameW(nullptr, path.data(), MAX_PATH));
-    return path.substr(0, path.find_last_of(L"\\/") + 1) + L"BeamTailor.exe";
-}
-
 class ExeResources : public ::testing::Test {
   protected:
     [[nodiscard]] std::string resource(const wchar_t* type, int id) const {
@@ -34,7 +28,8 @@ class ExeResources : public ::testing::Test {
         return {bytes, SizeofResource(exe_.get(), found)};
     }
 
-    Module exe_{LoadLibraryExW(exe_path().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)};
+    Module exe_{
+        LoadLibraryExW(program_path().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)};
 };
 
 TEST_F(ExeResources, IconComesIn16And32And48PixelsWith24BitColour) {
@@ -67,7 +62,7 @@ TEST_F(ExeResources, ManifestAsksForCommonControls6AndPerMonitorDpiButNoElevatio
 }
 
 TEST_F(ExeResources, VersionInformationNamesTheProgram) {
-    const std::wstring path = exe_path();
+    const std::wstring path = program_path();
     std::string info(GetFileVersionInfoSizeW(path.c_str(), nullptr), '\0');
     ASSERT_FALSE(info.empty());
     ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));

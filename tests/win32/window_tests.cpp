@@ -81,8 +81,7 @@ class BeamTailorExe : public ::testing::Test {
     // The game folder as a player types it, with forward slashes.
     [[nodiscard]] std::string game_folder() const { return game_.generic_string(); }
 
-    static void expect_laid_out(const RunningProgram& program,
-                                HWND window,
+    static void expect_laid_out(HWND window,
                                 int client_width,
                                 int client_height,
                                 std::span<const ExpectedControl> expected,
@@ -112,7 +111,6 @@ class BeamTailorExe : public ::testing::Test {
                 EXPECT_EQ(control_style & BS_TYPEMASK, static_cast<DWORD>(BS_PUSHBUTTON)) << "no default button";
             }
         }
-        EXPECT_TRUE(program.is_running());
     }
 
     void expect_both_windows_laid_out_at(int dpi) {
@@ -121,8 +119,8 @@ class BeamTailorExe : public ::testing::Test {
         HWND chooser = program.wait_for_window(kChooserCaption);
         ASSERT_NE(prompt, nullptr);
         ASSERT_NE(chooser, nullptr);
-        expect_laid_out(program, prompt, 4380, 2085, kPromptControls, dpi);
-        expect_laid_out(program, chooser, 5535, 2610, kChooserControls, dpi);
+        expect_laid_out(prompt, 4380, 2085, kPromptControls, dpi);
+        expect_laid_out(chooser, 5535, 2610, kChooserControls, dpi);
     }
 
     fs::path game_ = fs::temp_directory_path() / "beam-tailor-game";
