@@ -362,18 +362,24 @@ TEST_F(BeamTailorExe, EnterInTheFieldPressesNothingButEnterAndSpaceOnAFocusedBut
     ASSERT_TRUE(wait_until([&] { return IsWindow(prompt) == FALSE; }));
     EXPECT_EQ(file_bytes(kPathFile), game_folder() + "\r\n");
 
-    // Back on the chooser, the focus is on "Old Q3 Skin"; Tab and Space press "GV skin".
+    // Back on the chooser, the focus is on "Old Q3 Skin", given back on activation rather than
+    // reached by Tab: Enter presses it all the same. Then Tab and Space press "GV skin".
     HWND chooser = program.window(kChooserCaption);
     ASSERT_NE(chooser, nullptr);
-    ASSERT_TRUE(program.wait_for_focus(children(chooser)[0]));
-    press_key(VK_TAB);
-    ASSERT_TRUE(program.wait_for_focus(children(chooser)[1]));
-    press_key(VK_SPACE);
-    HWND box = program.wait_for_message_box();
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(message_box_text(box), L"Gv Skin selected");
-    EXPECT_EQ(file_bytes(pack_), file_bytes(source(2)));
-    press_ok(box);
+    const std::vector<HWND> buttons = children(chooser);
+    ASSERT_TRUE(program.wait_for_focus(buttons[0]));
+    for (const auto& [key, row] : {std::pair{VK_RETURN, 1}, std::pair{VK_SPACE, 2}}) {
+        if (row == 2) {
+            press_key(VK_TAB);
+            ASSERT_TRUE(program.wait_for_focus(buttons[1]));
+        }
+        press_key(static_cast<WORD>(key));
+        HWND box = program.wait_for_message_box();
+        ASSERT_NE(box, nullptr) << "row " << row;
+        EXPECT_EQ(file_bytes(pack_), file_bytes(source(row)));
+        press_ok(box);
+        ASSERT_TRUE(program.wait_for_focus(buttons[row - 1])) << "the focus comes back to the button";
+    }
 }
 
 }  // namespace

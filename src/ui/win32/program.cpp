@@ -141,8 +141,14 @@ void message_box(std::string_view text) {
             (*form)->remember_focus();
         }
     }
+    HWND active = GetActiveWindow();
     // Without an owner, task-modal disables every window of the program while the box is up.
     MessageBoxW(nullptr, to_wide(text).c_str(), to_wide(flow::kApplicationTitle).c_str(), MB_OK | MB_TASKMODAL);
+    // The box goes while the windows are still disabled, so the window system activates none of
+    // them: the one that was active is made so again, and its focus with it.
+    if (active != nullptr && IsWindow(active) != FALSE) {
+        SetForegroundWindow(active);
+    }
 }
 
 void end() {
