@@ -2,6 +2,7 @@
 // file and real skin files.
 
 #include <gtest/gtest.h>
+#include <oleacc.h>
 
 #include <array>
 #include <filesystem>
@@ -33,18 +34,41 @@ struct ExpectedControl {
 const std::wstring kCredit =
     L"Beam Tailor for GV 1.0,1.1 and 2.0 by Kestrel" + std::wstring(25, L' ') + L"https://grimvolt.example.org/";
 
-// In tab order, which is also the order the window system keeps them in.
+// In the order the window keeps its controls: labels first, so that screen readers name the field
+// after the label before it, then the others in tab order.
 const std::array<ExpectedControl, 3> kPromptControls{{
-    {L"Edit", kDefaultFolder, 240, 720, 3135, 375},
     {L"Static", L"Please enter Quake 3 Path", 240, 240, 3615, 495},
+    {L"Edit", kDefaultFolder, 240, 720, 3135, 375},
     {L"Button", L"ok", 240, 1320, 1095, 375},
 }};
 const std::array<ExpectedControl, 4> kChooserControls{{
+    {L"Static", kCredit, 2160, 240, 2775, 1095},
     {L"Button", L"Old Q3 Skin", 240, 120, 1455, 495},
     {L"Button", L"GV skin", 240, 720, 1455, 495},
-    {L"Static", kCredit, 2160, 240, 2775, 1095},
     {L"Button", L"Metal Skin", 240, 1320, 1455, 495},
 }};
+
+struct PromptControls {
+    HWND label;
+    HWND field;
+    HWND ok;
+};
+PromptControls prompt_controls(HWND prompt) {
+    const std::vector<HWND> controls = children(prompt);
+    return {controls.at(0), controls.at(1), controls.at(2)};
+}
+
+// "Old Q3 Skin", "GV skin" and "Metal Skin", for rows 1 to 3.
+std::array<HWND, 3> skin_buttons(HWND chooser) {
+    const std::vector<HWND> controls = children(chooser);
+    return {controls.at(1), controls.at(2), controls.at(3)};
+}
+
+void release(IAccessible* object) {
+    object->Release();
+}
+using Accessible = win32::Owned<IAccessible*, &release>;
+using String = win32::Owned<BSTR, &SysFreeString>;
 
 int pixels(int twips, int dpi) {
     return MulDiv(twips, dpi, 1440);
@@ -135,13 +159,32 @@ TEST_F(BeamTailorExe, StartsWithThePromptOnTopOfTheChooserAndTheCaretInTheField)
     ASSERT_NE(prompt, nullptr);
     ASSERT_NE(chooser, nullptr);
     EXPECT_TRUE(is_above(prompt, chooser));
-    HWND field = children(prompt).front();
+    HWND field = prompt_controls(prompt).field;
     EXPECT_TRUE(program.wait_for_focus(field));
     const GUITHREADINFO input = program.input_state();
     EXPECT_EQ(input.hwndActive, prompt);
     EXPECT_EQ(input.hwndCaret, field);
     EXPECT_EQ(window_text(field), kDefaultFolder);
     EXPECT_EQ(file_bytes(kPathFile), kDefaultLine) << "the first start creates the path file";
+}
+
+TEST_F(BeamTailorExe, ScreenReadersNameTheFieldAfterItsLabel) {
+    const RunningProgram program;
+    HWND prompt = program.wait_for_window(kPromptCaption);
+    ASSERT_NE(prompt, nullptr);
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    void* object = nullptr;
+    ASSERT_EQ(AccessibleObjectFromWindow(prompt_controls(prompt).field, static_cast<DWORD>(OBJID_CLIENT),
+                                         IID_IAccessible, &object),
+              S_OK);
+    const Accessible field(static_cast<IAccessible*>(object));
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR text = nullptr;
+    field.get()->get_accName(self, &text);
+    const String name(text);
+    EXPECT_EQ(std::wstring(name ? name.get() : L""), L"Please enter Quake 3 Path");
 }
 
 TEST_F(BeamTailorExe, LaysOutBothWindowsInTwipsAt96Dpi) {
@@ -181,21 +224,21 @@ TEST_F(BeamTailorExe, TabMovesThroughFieldAndButtonsInOrderSkippingLabels) {
     HWND chooser = program.wait_for_window(kChooserCaption);
     ASSERT_NE(prompt, nullptr);
     ASSERT_NE(chooser, nullptr);
-    const std::vector<HWND> field_label_ok = children(prompt);
-    ASSERT_TRUE(program.wait_for_focus(field_label_ok[0]));
+    const PromptControls controls = prompt_controls(prompt);
+    ASSERT_TRUE(program.wait_for_focus(controls.field));
     press_key(VK_TAB);
-    EXPECT_TRUE(program.wait_for_focus(field_label_ok[2]));
+    EXPECT_TRUE(program.wait_for_focus(controls.ok));
     press_key(VK_TAB);
-    EXPECT_TRUE(program.wait_for_focus(field_label_ok[0]));
+    EXPECT_TRUE(program.wait_for_focus(controls.field));
     press_shift_tab();
-    EXPECT_TRUE(program.wait_for_focus(field_label_ok[2]));
+    EXPECT_TRUE(program.wait_for_focus(controls.ok));
 
     // The chooser had the focus on its first button before the prompt came up, and gets it back.
     close_by_close_box(prompt);
-    const std::vector<HWND> buttons_and_label = children(chooser);
-    ASSERT_TRUE(program.wait_for_focus(buttons_and_label[0]));
+    const std::array<HWND, 3> buttons = skin_buttons(chooser);
+    ASSERT_TRUE(program.wait_for_focus(buttons[0]));
     EXPECT_EQ(program.input_state().hwndActive, chooser);
-    for (HWND next : {buttons_and_label[1], buttons_and_label[3], buttons_and_label[0]}) {
+    for (HWND next : {buttons[1], buttons[2], buttons[0]}) {
         press_key(VK_TAB);
         EXPECT_TRUE(program.wait_for_focus(next)) << to_bytes(window_text(next));
     }
@@ -205,10 +248,9 @@ TEST_F(BeamTailorExe, OkSavesTheFieldAtOnceAndClosesOnlyThePrompt) {
     const RunningProgram program;
     HWND prompt = program.wait_for_window(kPromptCaption);
     ASSERT_NE(prompt, nullptr);
-    const std::vector<HWND> field_label_ok = children(prompt);
     const std::wstring typed = L" d:/Games/Q3 , second field ";
-    SendMessageW(field_label_ok[0], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(typed.c_str()));
-    click(field_label_ok[2]);
+    SendMessageW(prompt_controls(prompt).field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(typed.c_str()));
+    click(prompt_controls(prompt).ok);
 
     ASSERT_TRUE(wait_until([&] { return IsWindow(prompt) == FALSE; }));
     EXPECT_EQ(file_bytes(kPathFile), " d:/Games/Q3 , second field \r\n") << "on disk while the program runs";
@@ -226,9 +268,8 @@ TEST_F(BeamTailorExe, OkOnAnEmptyFieldSavesAnEmptyLine) {
     const RunningProgram program;
     HWND prompt = program.wait_for_window(kPromptCaption);
     ASSERT_NE(prompt, nullptr);
-    const std::vector<HWND> field_label_ok = children(prompt);
-    SendMessageW(field_label_ok[0], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
-    click(field_label_ok[2]);
+    SendMessageW(prompt_controls(prompt).field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+    click(prompt_controls(prompt).ok);
     ASSERT_TRUE(wait_until([&] { return IsWindow(prompt) == FALSE; }));
     EXPECT_EQ(file_bytes(kPathFile), "\r\n");
 }
@@ -240,8 +281,8 @@ TEST_F(BeamTailorExe, ClosingThePromptSavesNothingAndTheChooserLastEndsTheProgra
     HWND chooser = program.wait_for_window(kChooserCaption);
     ASSERT_NE(prompt, nullptr);
     ASSERT_NE(chooser, nullptr);
-    EXPECT_EQ(window_text(children(prompt).front()), L"d:/games/q3");
-    SendMessageW(children(prompt).front(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"typed, never saved"));
+    EXPECT_EQ(window_text(prompt_controls(prompt).field), L"d:/games/q3");
+    SendMessageW(prompt_controls(prompt).field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"typed, never saved"));
 
     close_by_close_box(prompt);
     ASSERT_TRUE(wait_until([&] { return IsWindow(prompt) == FALSE; }));
@@ -263,8 +304,8 @@ TEST_F(BeamTailorExe, ClosingTheChooserFirstLeavesThePromptWhoseOkEndsTheProgram
     EXPECT_TRUE(IsWindowVisible(prompt));
     EXPECT_TRUE(program.is_running());
 
-    SendMessageW(children(prompt).front(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"e:/q3"));
-    click(children(prompt).back());
+    SendMessageW(prompt_controls(prompt).field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"e:/q3"));
+    click(prompt_controls(prompt).ok);
     EXPECT_TRUE(program.ends_cleanly());
     EXPECT_EQ(file_bytes(kPathFile), "e:/q3\r\n");
 }
@@ -276,8 +317,7 @@ TEST_F(BeamTailorExe, EachSkinButtonSwapsThePackAndConfirmsInAnApplicationModalB
     HWND chooser = program.wait_for_window(kChooserCaption);
     ASSERT_NE(prompt, nullptr);
     ASSERT_NE(chooser, nullptr);
-    const std::vector<HWND> controls = children(chooser);
-    const std::array<HWND, 3> buttons{controls[0], controls[1], controls[3]};
+    const std::array<HWND, 3> buttons = skin_buttons(chooser);
     const std::array<std::wstring, 3> confirmations{L"Old Q3 Skin selected", L"Gv Skin selected",
                                                     L"Metal Skins selected"};
 
@@ -296,7 +336,7 @@ TEST_F(BeamTailorExe, EachSkinButtonSwapsThePackAndConfirmsInAnApplicationModalB
         press_ok(box);
         ASSERT_TRUE(wait_until([&] { return program.message_box() == nullptr && IsWindowEnabled(chooser) != FALSE; }));
         EXPECT_TRUE(IsWindowEnabled(prompt));
-        EXPECT_EQ(window_text(children(prompt).front()), to_wide(game_folder())) << "the prompt is untouched";
+        EXPECT_EQ(window_text(prompt_controls(prompt).field), to_wide(game_folder())) << "the prompt is untouched";
     }
     EXPECT_EQ(file_bytes(kPathFile), game_folder() + "\r\n" + kDefaultLine);
 }
@@ -310,7 +350,7 @@ TEST_F(BeamTailorExe, AFailedSwapReportsTheErrorKeepsThePackAndEndsTheProgram) {
     HWND chooser = program.wait_for_window(kChooserCaption);
     ASSERT_NE(chooser, nullptr);
 
-    click(children(chooser)[1]);
+    click(skin_buttons(chooser)[1]);
     HWND box = program.wait_for_message_box();
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(window_text(box), L"Beam Tailor");
@@ -342,22 +382,22 @@ TEST_F(BeamTailorExe, EnterInTheFieldPressesNothingButEnterAndSpaceOnAFocusedBut
     const RunningProgram program;
     HWND prompt = program.wait_for_window(kPromptCaption);
     ASSERT_NE(prompt, nullptr);
-    const std::vector<HWND> field_label_ok = children(prompt);
-    ASSERT_TRUE(program.wait_for_focus(field_label_ok[0]));
+    const PromptControls controls = prompt_controls(prompt);
+    ASSERT_TRUE(program.wait_for_focus(controls.field));
 
     press_key(VK_RETURN);
     press_key(VK_ESCAPE);
     type_character(L'x');
     // Keys are taken in order: once the x is in, Enter and Esc have had their effect.
-    ASSERT_TRUE(wait_until([&] { return window_text(field_label_ok[0]).find(L'x') != std::wstring::npos; }));
+    ASSERT_TRUE(wait_until([&] { return window_text(controls.field).find(L'x') != std::wstring::npos; }));
     EXPECT_TRUE(IsWindowVisible(prompt));
     EXPECT_EQ(program.message_box(), nullptr);
     EXPECT_EQ(file_bytes(kPathFile), game_folder() + "\r\n" + kDefaultLine) << "nothing saved";
 
     press_key(VK_BACK);
-    ASSERT_TRUE(wait_until([&] { return window_text(field_label_ok[0]) == to_wide(game_folder()); }));
+    ASSERT_TRUE(wait_until([&] { return window_text(controls.field) == to_wide(game_folder()); }));
     press_key(VK_TAB);
-    ASSERT_TRUE(program.wait_for_focus(field_label_ok[2]));
+    ASSERT_TRUE(program.wait_for_focus(controls.ok));
     press_key(VK_RETURN);
     ASSERT_TRUE(wait_until([&] { return IsWindow(prompt) == FALSE; }));
     EXPECT_EQ(file_bytes(kPathFile), game_folder() + "\r\n");
@@ -366,7 +406,7 @@ TEST_F(BeamTailorExe, EnterInTheFieldPressesNothingButEnterAndSpaceOnAFocusedBut
     // reached by Tab: Enter presses it all the same. Then Tab and Space press "GV skin".
     HWND chooser = program.window(kChooserCaption);
     ASSERT_NE(chooser, nullptr);
-    const std::vector<HWND> buttons = children(chooser);
+    const std::array<HWND, 3> buttons = skin_buttons(chooser);
     ASSERT_TRUE(program.wait_for_focus(buttons[0]));
     for (const auto& [key, row] : {std::pair{VK_RETURN, 1}, std::pair{VK_SPACE, 2}}) {
         if (row == 2) {

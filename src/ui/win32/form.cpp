@@ -85,16 +85,24 @@ void Form::register_class(HINSTANCE instance) {
 Form::Form(const layout::Window& layout, HINSTANCE instance, FormEvents events) : layout_(layout), events_(events) {
     // The window procedure fills in window_ as soon as the window exists.
     create_window(0, kFormClass, layout.caption, kFormStyle, nullptr, nullptr, instance, this);
-    // Created in tab order, which is the order the dialog manager's Tab follows.
-    int id = kFirstControlId;
-    for (const layout::Control& control : layout.controls) {
-        const ControlClass kind = control_class(control.kind);
-        HWND child = create_window(kind.extended_style, kind.name, control.text, WS_CHILD | WS_VISIBLE | kind.style,
-                                   window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id++)), instance, nullptr);
-        if (focus_ == nullptr && control.kind != layout::ControlKind::label) {
-            focus_ = child;
+    // Tab follows the order the controls were created in, skipping labels. The labels come first:
+    // screen readers name a field after the label just before it.
+    controls_.resize(layout.controls.size());
+    for (const bool labels : {true, false}) {
+        for (std::size_t index = 0; index < controls_.size(); ++index) {
+            const layout::Control& control = layout.controls[index];
+            if ((control.kind == layout::ControlKind::label) != labels) {
+                continue;
+            }
+            const ControlClass kind = control_class(control.kind);
+            const auto id = static_cast<INT_PTR>(kFirstControlId + index);
+            controls_[index] =
+                create_window(kind.extended_style, kind.name, control.text, WS_CHILD | WS_VISIBLE | kind.style, window_,
+                              reinterpret_cast<HMENU>(id), instance, nullptr);
+            if (focus_ == nullptr && !labels) {
+                focus_ = controls_[index];
+            }
         }
-        controls_.push_back(child);
     }
     // The field takes text of any length.
     if (HWND field = control("Text1")) {
