@@ -165,6 +165,7 @@ TEST_F(BeamTailorExe, StartsWithThePromptOnTopOfTheChooserAndTheCaretInTheField)
     EXPECT_EQ(input.hwndActive, prompt);
     EXPECT_EQ(input.hwndCaret, field);
     EXPECT_EQ(window_text(field), kDefaultFolder);
+    EXPECT_GE(SendMessageW(field, EM_GETLIMITTEXT, 0, 0), 0x7FFFFFFE) << "the field takes text of any length";
     EXPECT_EQ(file_bytes(kPathFile), kDefaultLine) << "the first start creates the path file";
 }
 
