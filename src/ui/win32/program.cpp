@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "fileio/wide_text.h"
 #include "flow/flow.h"
@@ -135,19 +136,24 @@ void close_prompt() {
 }
 
 void message_box(std::string_view text) {
-    // The box takes the focus from whichever window had it; that window gets it back afterwards.
+    // The active window owns the box: the window system disables it while the box is up and
+    // activates it again, focus included, when the box goes. Task-modal disables only an owner,
+    // so the program's other windows are disabled here, to take no input either.
+    HWND owner = GetActiveWindow();
+    std::vector<HWND> disabled;
     for (std::optional<win32::Form>* form : {&program().prompt, &program().chooser}) {
-        if (form->has_value()) {
-            (*form)->remember_focus();
+        if (!form->has_value()) {
+            continue;
+        }
+        (*form)->remember_focus();
+        HWND window = (*form)->window();
+        if (window != owner && EnableWindow(window, FALSE) == FALSE) {
+            disabled.push_back(window);
         }
     }
-    HWND active = GetActiveWindow();
-    // Without an owner, task-modal disables every window of the program while the box is up.
-    MessageBoxW(nullptr, to_wide(text).c_str(), to_wide(flow::kApplicationTitle).c_str(), MB_OK | MB_TASKMODAL);
-    // The box goes while the windows are still disabled, so the window system activates none of
-    // them: the one that was active is made so again, and its focus with it.
-    if (active != nullptr && IsWindow(active) != FALSE) {
-        SetForegroundWindow(active);
+    MessageBoxW(owner, to_wide(text).c_str(), to_wide(flow::kApplicationTitle).c_str(), MB_OK | MB_TASKMODAL);
+    for (HWND window : disabled) {
+        EnableWindow(window, TRUE);
     }
 }
 
