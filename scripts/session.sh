@@ -47,8 +47,6 @@ session_start_wine() {
     cp -n /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
     # No crash dialogs.
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
-    if [ $# -eq 0 ]; then
-        # On the session's own X server: no wait for a window manager when a window closes.
-        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1
-    fi
+    # Wine's windows are left to the session's window manager, as on a desktop: unmanaged, Wine
+    # at times gave the desktop the activation back after a message box had returned it.
 }

@@ -335,8 +335,10 @@ TEST_F(BeamTailorExe, EachSkinButtonSwapsThePackAndConfirmsInAnApplicationModalB
         EXPECT_EQ(file_bytes(pack_), file_bytes(source(row))) << "swapped before the confirmation";
 
         press_ok(box);
-        ASSERT_TRUE(wait_until([&] { return program.message_box() == nullptr && IsWindowEnabled(chooser) != FALSE; }));
-        EXPECT_TRUE(IsWindowEnabled(prompt));
+        EXPECT_TRUE(wait_until([&] {
+            return program.message_box() == nullptr && IsWindowEnabled(prompt) != FALSE &&
+                   IsWindowEnabled(chooser) != FALSE;
+        })) << "both windows take input again";
         EXPECT_EQ(window_text(prompt_controls(prompt).field), to_wide(game_folder())) << "the prompt is untouched";
     }
     EXPECT_EQ(file_bytes(kPathFile), game_folder() + "\r\n" + kDefaultLine);
