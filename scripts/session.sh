@@ -42,16 +42,21 @@ session_start_bus() {
     DBUS_SESSION_BUS_ADDRESS=$(sed -n 1p <<<"$started")
 }
 
-# A fresh Wine prefix whose server runs for the whole session with its output detached: a Wine
-# process that inherited ctest's output pipe would keep ctest waiting for ever.
+# A Wine prefix, a fresh throwaway one unless one is named, whose server runs for the whole
+# session with its output detached: a Wine process that inherited ctest's output pipe would keep
+# ctest waiting for ever.
 session_start_wine() {
-    export WINEPREFIX="$session_dir/wine"
+    export WINEPREFIX="${1:-$session_dir/wine}"
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml="
     mkdir -p "$WINEPREFIX"
     wineserver -p </dev/null >/dev/null 2>&1
     wineboot -i </dev/null >/dev/null 2>&1
-    # No crash dialogs, and no wait for a window manager when a window closes.
+    # Debian's Wine does not find the Marlett font of fonts-wine by itself; without it the caption
+    # buttons show letters instead of their symbols.
+    cp -n /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+    # No crash dialogs.
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1
+    # Wine's windows are left to the session's window manager, as on a desktop: unmanaged, Wine
+    # at times gave the desktop the activation back after a message box had returned it.
 }

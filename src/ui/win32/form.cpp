@@ -1,0 +1,191 @@
+#include "ui/win32/form.h"
+
+#include "fileio/fileio.h"
+#include "fileio/wide_text.h"
+#include "ui/win32/resources.h"
+
+namespace beam::win32 {
+
+namespace {
+
+constexpr const wchar_t* kFormClass = L"BeamTailorForm";
+// Sizable, with caption, icon, minimise, maximise and close boxes.
+constexpr DWORD kFormStyle = WS_OVERLAPPEDWINDOW;
+// Control numbers start above IDOK and IDCANCEL, which the dialog manager sends for Enter and Esc.
+constexpr int kFirstControlId = 100;
+
+struct ControlClass {
+    const wchar_t* name;
+    DWORD style;
+    DWORD extended_style;
+};
+
+ControlClass control_class(layout::ControlKind kind) {
+    switch (kind) {
+        case layout::ControlKind::label:
+            return {L"Static", SS_LEFT, 0};  // wraps at word boundaries
+        case layout::ControlKind::text_field:
+            return {L"Edit", WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE};
+        case layout::ControlKind::push_button:
+            return {L"Button", WS_TABSTOP | BS_PUSHBUTTON, 0};
+    }
+    return {};
+}
+
+HWND create_window(DWORD extended_style,
+                   const wchar_t* class_name,
+                   std::string_view text,
+                   DWORD style,
+                   HWND parent,
+                   HMENU id,
+                   HINSTANCE instance,
+                   void* creation_data) {
+    HWND window = CreateWindowExW(extended_style, class_name, to_wide(text).c_str(), style, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, parent, id, instance, creation_data);
+    if (window == nullptr) {
+        throw fileio::last_os_failure(std::string(text));
+    }
+    return window;
+}
+
+}  // namespace
+
+LRESULT CALLBACK form_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept {
+    if (message == WM_NCCREATE) {
+        auto* form = static_cast<Form*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
+        form->window_ = window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+    }
+    auto* form = reinterpret_cast<Form*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (form != nullptr && form->handle(message, wparam, lparam)) {
+        return 0;
+    }
+    return DefWindowProcW(window, message, wparam, lparam);
+}
+
+void Form::register_class(HINSTANCE instance) {
+    WNDCLASSEXW form_class{};
+    form_class.cbSize = sizeof form_class;
+    form_class.lpfnWndProc = form_procedure;
+    form_class.hInstance = instance;
+    form_class.hIcon =
+        static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(BEAM_TAILOR_ICON), IMAGE_ICON,
+                                      GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_SHARED));
+    form_class.hIconSm =
+        static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(BEAM_TAILOR_ICON), IMAGE_ICON,
+                                      GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    form_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    form_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    form_class.lpszClassName = kFormClass;
+    if (RegisterClassExW(&form_class) == 0) {
+        throw fileio::last_os_failure("");
+    }
+}
+
+Form::Form(const layout::Window& layout, HINSTANCE instance, FormEvents events) : layout_(layout), events_(events) {
+    // The window procedure fills in window_ as soon as the window exists.
+    create_window(0, kFormClass, layout.caption, kFormStyle, nullptr, nullptr, instance, this);
+    // Tab follows the order the controls were created in, skipping labels. The labels come first:
+    // screen readers name a field after the label just before it.
+    controls_.resize(layout.controls.size());
+    for (const bool labels : {true, false}) {
+        for (std::size_t index = 0; index < controls_.size(); ++index) {
+            const layout::Control& control = layout.controls[index];
+            if ((control.kind == layout::ControlKind::label) != labels) {
+                continue;
+            }
+            const ControlClass kind = control_class(control.kind);
+            const auto id = static_cast<INT_PTR>(kFirstControlId + index);
+            controls_[index] =
+                create_window(kind.extended_style, kind.name, control.text, WS_CHILD | WS_VISIBLE | kind.style, window_,
+                              reinterpret_cast<HMENU>(id), instance, nullptr);
+            if (focus_ == nullptr && !labels) {
+                focus_ = controls_[index];
+            }
+        }
+    }
+    // The field takes text of any length.
+    if (HWND field = control("Text1")) {
+        SendMessageW(field, EM_SETLIMITTEXT, 0, 0);
+    }
+    lay_out(dpi_of(window_), nullptr);
+}
+
+HWND Form::control(std::string_view name) const {
+    for (std::size_t index = 0; index < controls_.size(); ++index) {
+        if (layout_.controls[index].name == name) {
+            return controls_[index];
+        }
+    }
+    return nullptr;
+}
+
+void Form::show() const {
+    ShowWindow(window_, SW_SHOW);
+}
+
+void Form::remember_focus() {
+    HWND focus = GetFocus();
+    if (focus != nullptr && IsChild(window_, focus) != FALSE) {
+        focus_ = focus;
+    }
+}
+
+void Form::lay_out(UINT dpi, const RECT* suggested_position) {
+    const int dots = static_cast<int>(dpi);
+    const SIZE size = window_size_for_client(kFormStyle, layout::to_pixels(layout_.client_width, dots),
+                                             layout::to_pixels(layout_.client_height, dots), dpi);
+    UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
+    POINT position{};
+    if (suggested_position != nullptr) {
+        position = {suggested_position->left, suggested_position->top};
+    } else {
+        flags |= SWP_NOMOVE;
+    }
+    SetWindowPos(window_, nullptr, position.x, position.y, size.cx, size.cy, flags);
+
+    Font font = message_font(dpi);
+    for (std::size_t index = 0; index < controls_.size(); ++index) {
+        const layout::Box& box = layout_.controls[index].box;
+        SetWindowPos(controls_[index], nullptr, layout::to_pixels(box.left, dots), layout::to_pixels(box.top, dots),
+                     layout::to_pixels(box.width, dots), layout::to_pixels(box.height, dots),
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        SendMessageW(controls_[index], WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+    }
+    // The controls have let go of the old font; it goes now.
+    font_ = std::move(font);
+}
+
+bool Form::handle(UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+        case WM_COMMAND: {
+            const auto index = static_cast<std::size_t>(LOWORD(wparam) - kFirstControlId);
+            if (HIWORD(wparam) != BN_CLICKED || lparam == 0 || index >= controls_.size() ||
+                layout_.controls[index].kind != layout::ControlKind::push_button) {
+                return false;
+            }
+            // The action may close this very window: nothing of the form is touched after it.
+            events_.clicked(layout_.controls[index]);
+            return true;
+        }
+        case WM_ACTIVATE:
+            if (LOWORD(wparam) == WA_INACTIVE) {
+                remember_focus();
+            }
+            return false;  // on activation the window system focuses the window, see WM_SETFOCUS
+        case WM_SETFOCUS:
+            SetFocus(focus_);
+            return true;
+        case WM_DPICHANGED:
+            lay_out(HIWORD(wparam), reinterpret_cast<const RECT*>(lparam));
+            return true;
+        case WM_NCDESTROY:
+            SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+            events_.destroyed(window_);
+            return false;
+        default:
+            return false;
+    }
+}
+
+}  // namespace beam::win32

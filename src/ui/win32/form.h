@@ -1,0 +1,62 @@
+#pragma once
+
+// One top-level window built from its layout table: standard controls in tab order, placed in
+// twips for the window's dots per inch, and placed again whenever those change.
+
+#include <windows.h>
+
+#include <string_view>
+#include <vector>
+
+#include "ui/layout.h"
+#include "ui/win32/dpi.h"
+
+namespace beam::win32 {
+
+// What a window passes on to the program.
+struct FormEvents {
+    // A push button was pressed. The form may be gone by the time this returns.
+    void (*clicked)(const layout::Control& button);
+    // The window has been destroyed; the form must not be used any more.
+    void (*destroyed)(HWND window);
+};
+
+class Form {
+  public:
+    // Registers the window class every form uses; once, before the first form.
+    static void register_class(HINSTANCE instance);
+
+    // Creates the window and its controls, hidden, at the window system's default position.
+    Form(const layout::Window& layout, HINSTANCE instance, FormEvents events);
+    Form(const Form&) = delete;
+    Form& operator=(const Form&) = delete;
+    Form(Form&&) = delete;
+    Form& operator=(Form&&) = delete;
+    ~Form() = default;
+
+    [[nodiscard]] HWND window() const { return window_; }
+    [[nodiscard]] HWND control(std::string_view name) const;
+
+    // Shows the window and makes it the active one.
+    void show() const;
+    // Keeps the control that has the focus, to give it back when the window is activated again.
+    void remember_focus();
+
+  private:
+    friend LRESULT CALLBACK form_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept;
+
+    // Sizes the window and places every control, with the message font, for dpi; at the
+    // position the window system suggests, when it does.
+    void lay_out(UINT dpi, const RECT* suggested_position);
+    // Answers message, or returns false to leave it to the window system.
+    bool handle(UINT message, WPARAM wparam, LPARAM lparam);
+
+    const layout::Window& layout_;
+    FormEvents events_;
+    HWND window_ = nullptr;
+    std::vector<HWND> controls_;  // in the layout's tab order
+    HWND focus_ = nullptr;
+    Font font_;
+};
+
+}  // namespace beam::win32

@@ -1,0 +1,171 @@
+#include "ui/win32/program.h"
+
+#include <commctrl.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fileio/wide_text.h"
+#include "flow/flow.h"
+#include "flow/ui.h"
+#include "pathstore/pathstore.h"
+#include "skins/skins.h"
+#include "ui/layout.h"
+#include "ui/win32/form.h"
+
+namespace beam::win32 {
+
+namespace {
+
+// The running program: its path file and its two windows, each while it is open.
+struct Program {
+    PathStore store{"c:/q3path.cfg", "c:/program files/Quake III Arena"};
+    HINSTANCE instance = nullptr;
+    std::optional<Form> prompt;
+    std::optional<Form> chooser;
+    bool ended = false;
+};
+
+Program& program() {
+    static Program running;
+    return running;
+}
+
+void button_clicked(const layout::Control& button) {
+    PathStore& store = program().store;
+    if (button.skin != nullptr) {
+        flow::run(store, [&] { skins::select(store, *button.skin); });
+    } else {
+        flow::run(store, [&] { flow::ok(store); });
+    }
+}
+
+void window_destroyed(HWND window) {
+    Program& running = program();
+    for (std::optional<Form>* form : {&running.prompt, &running.chooser}) {
+        if (form->has_value() && (*form)->window() == window) {
+            form->reset();
+        }
+    }
+    if (!running.ended && !running.prompt && !running.chooser) {
+        flow::end_program(running.store);
+    }
+}
+
+constexpr FormEvents kEvents{button_clicked, window_destroyed};
+
+bool is_form(HWND window) {
+    const Program& running = program();
+    return window != nullptr && ((running.prompt && running.prompt->window() == window) ||
+                                 (running.chooser && running.chooser->window() == window));
+}
+
+// Tab and Shift+Tab move between the controls of a window. No button is a default button:
+// Enter presses a button only when that button has the focus, and nothing in the field, where
+// the dialog manager would turn it into IDOK. True when the message needs nothing more.
+bool handled_by_keyboard_navigation(MSG& message) {
+    HWND form = GetAncestor(message.hwnd, GA_ROOT);
+    if (!is_form(form)) {
+        return false;
+    }
+    if (message.message == WM_KEYDOWN && message.wParam == VK_RETURN) {
+        const LRESULT code = SendMessageW(message.hwnd, WM_GETDLGCODE, 0, 0);
+        if ((code & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)) != 0) {
+            SendMessageW(form, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(message.hwnd), BN_CLICKED),
+                         reinterpret_cast<LPARAM>(message.hwnd));
+        }
+        return true;
+    }
+    return IsDialogMessageW(form, &message) != FALSE;
+}
+
+}  // namespace
+
+int run_program(HINSTANCE instance) {
+    const INITCOMMONCONTROLSEX common_controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&common_controls);
+
+    Program& running = program();
+    running.instance = instance;
+    // The path prompt's load step runs before any window is visible; the prompt is shown last.
+    flow::run(running.store, [&] {
+        Form::register_class(instance);
+        running.prompt.emplace(layout::kPrompt, instance, kEvents);
+        flow::start_up(running.store);
+    });
+    if (running.prompt) {
+        running.prompt->show();
+    }
+
+    MSG message{};
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (!handled_by_keyboard_navigation(message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return 0;
+}
+
+}  // namespace beam::win32
+
+namespace beam::ui {
+
+using win32::program;
+
+void set_prompt_text(std::string_view text) {
+    SetWindowTextW(program().prompt->control("Text1"), to_wide(text).c_str());
+}
+
+std::string get_prompt_text() {
+    HWND field = program().prompt->control("Text1");
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(field)), L'\0');
+    GetWindowTextW(field, text.data(), static_cast<int>(text.size() + 1));
+    return to_utf8(text);
+}
+
+void show_chooser() {
+    win32::Program& running = program();
+    running.chooser.emplace(layout::kChooser, running.instance, win32::kEvents);
+    running.chooser->show();
+}
+
+void close_prompt() {
+    DestroyWindow(program().prompt->window());
+}
+
+void message_box(std::string_view text) {
+    // The active window owns the box: the window system disables it while the box is up and
+    // activates it again, focus included, when the box goes. Task-modal disables only an owner,
+    // so the program's other windows are disabled here, to take no input either.
+    HWND owner = GetActiveWindow();
+    std::vector<HWND> disabled;
+    for (std::optional<win32::Form>* form : {&program().prompt, &program().chooser}) {
+        if (!form->has_value()) {
+            continue;
+        }
+        (*form)->remember_focus();
+        HWND window = (*form)->window();
+        if (window != owner && EnableWindow(window, FALSE) == FALSE) {
+            disabled.push_back(window);
+        }
+    }
+    MessageBoxW(owner, to_wide(text).c_str(), to_wide(flow::kApplicationTitle).c_str(), MB_OK | MB_TASKMODAL);
+    for (HWND window : disabled) {
+        EnableWindow(window, TRUE);
+    }
+}
+
+void end() {
+    win32::Program& running = program();
+    running.ended = true;
+    for (std::optional<win32::Form>* form : {&running.prompt, &running.chooser}) {
+        if (form->has_value()) {
+            DestroyWindow((*form)->window());
+        }
+    }
+    PostQuitMessage(0);
+}
+
+}  // namespace beam::ui
