@@ -225,11 +225,13 @@ void replace_with_copy(const std::string& source, const std::string& target) {
     }
     cleanup.renamed = true;
 
-    const int folder_fd = ::open(folder_of(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // The rename itself is on disk only once the folder is.
+    const std::string folder = folder_of(target);
+    const int folder_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder_fd < 0) {
-        throw last_os_failure(folder_of(target));
+        throw last_os_failure(folder);
     }
-    File(folder_fd, folder_of(target)).flush_to_disk();
+    File(folder_fd, folder).flush_to_disk();
 }
 
 }  // namespace beam::fileio

@@ -35,6 +35,14 @@ struct Program {
     std::string stored_prompt_text;
     std::string shown_prompt_text;
 };
+// Text as GTK can show it: bytes that are not UTF-8 as replacement characters, a NUL as '?'.
+using ReadableText = std::unique_ptr<gchar, decltype(&g_free)>;
+ReadableText readable(std::string_view text) {
+    std::string bytes(text);
+    std::replace(bytes.begin(), bytes.end(), '\0', '?');  // a NUL would end the text there
+    return {g_utf8_make_valid(bytes.data(), static_cast<gssize>(bytes.size())), g_free};
+}
+
 Program program;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables): the contract is free functions
 
 void on_ok_clicked(GtkButton* /*button*/, gpointer /*unused*/) {
@@ -107,12 +115,6 @@ GtkWidget* new_window(const layout::Window& window) {
 }
 
 }  // namespace
-
-ReadableText readable(std::string_view text) {
-    std::string bytes(text);
-    std::replace(bytes.begin(), bytes.end(), '\0', '?');  // a NUL would end the text there
-    return {g_utf8_make_valid(bytes.data(), static_cast<gssize>(bytes.size())), g_free};
-}
 
 void start(GtkApplication* app, PathStore& store) {
     program.app = app;
