@@ -73,6 +73,21 @@ leftover_copies() {
     find "$mod" -maxdepth 1 -name 'pakskin.pk3.*.tmp' | wc -l
 }
 
+# Runs a command that may fail, in a subshell: its exit status in $status, its error report in $report.
+attempt() {
+    set +e
+    report=$("$@" 2>&1 >/dev/null)
+    status=$?
+    set -e
+}
+# A swap whose files may not grow past 1 MB; SIGXFSZ ignored, so the write fails instead of
+# killing the tool.
+swap_within_file_size_limit() {
+    ulimit -f 1024
+    trap '' XFSZ
+    swap "$@"
+}
+
 # A failed swap: status 1, a report with a number and text that names the file (the pack unless
 # given), the pack as it was, no copy left.
 expect_failed_swap() {
@@ -92,14 +107,11 @@ expect_good_swap() {
 
 case $case_name in
 file-size-limit)
-    # ulimit -f binds root too; SIGXFSZ ignored, so the write fails instead of killing the tool.
+    # ulimit -f binds root too.
     random_file "$pack" 100000
     random_file "$source_file" 3000000
     old_hash=$(hash_of "$pack")
-    set +e
-    report=$( (ulimit -f 1024 && trap '' XFSZ && swap "$source_file" "$pack") 2>&1 >/dev/null)
-    status=$?
-    set -e
+    attempt swap_within_file_size_limit "$source_file" "$pack"
     expect_failed_swap "$status" "$report" "$old_hash"
     expect_good_swap
     ;;
@@ -117,10 +129,7 @@ disk-full)
     source_file=$work/skindata1.ncx  # beside, not on, the small disk
     random_file "$source_file" 900000
     old_hash=$(hash_of "$pack")
-    set +e
-    report=$(swap "$source_file" "$pack" 2>&1 >/dev/null)
-    status=$?
-    set -e
+    attempt swap "$source_file" "$pack"
     expect_failed_swap "$status" "$report" "$old_hash"
     random_file "$source_file" 500000  # fits beside the pack
     expect_good_swap
@@ -131,10 +140,7 @@ unwritable-folder)
     old_hash=$(hash_of "$pack")
     # The immutable flag binds root too, under Wine as well.
     if chattr +i "$mod" 2>/dev/null; then
-        set +e
-        report=$(swap "$source_file" "$pack" 2>&1 >/dev/null)
-        status=$?
-        set -e
+        attempt swap "$source_file" "$pack"
         chattr -i "$mod"
         expect_failed_swap "$status" "$report" "$old_hash"
     else
@@ -144,10 +150,7 @@ unwritable-folder)
     # A folder without write permission, for a user who is not root.
     if [ -z "$runner" ] && [ "$(id -u)" -eq 0 ]; then
         chmod 555 "$mod"
-        set +e
-        report=$(setpriv --reuid=65534 --regid=65534 --clear-groups "$swap_tool" "$source_file" "$pack" 2>&1 >/dev/null)
-        status=$?
-        set -e
+        attempt setpriv --reuid=65534 --regid=65534 --clear-groups "$swap_tool" "$source_file" "$pack"
         chmod 755 "$mod"
         expect_failed_swap "$status" "$report" "$old_hash"
     elif [ -n "${immutable_skipped:-}" ]; then
@@ -163,10 +166,7 @@ unreadable-source)
     old_hash=$(hash_of "$pack")
     chmod 777 "$mod"
     chmod 000 "$source_file"
-    set +e
-    report=$(setpriv --reuid=65534 --regid=65534 --clear-groups "$swap_tool" "$source_file" "$pack" 2>&1 >/dev/null)
-    status=$?
-    set -e
+    attempt setpriv --reuid=65534 --regid=65534 --clear-groups "$swap_tool" "$source_file" "$pack"
     chmod 644 "$source_file"
     expect_failed_swap "$status" "$report" "$old_hash" "$source_file"
     expect_good_swap

@@ -118,7 +118,7 @@ void type_character(wchar_t character) {
 std::string file_bytes(const std::wstring& path) {
     std::ifstream file(std::filesystem::path(path), std::ios::binary);
     if (!file) {
-        throw std::runtime_error("cannot read " + to_bytes(path));
+        throw std::runtime_error("cannot read " + to_utf8(path));
     }
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
@@ -127,20 +127,8 @@ void write_file(const std::wstring& path, const std::string& bytes) {
     std::ofstream file(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
     file << bytes;
     if (!file.flush()) {
-        throw std::runtime_error("cannot write " + to_bytes(path));
+        throw std::runtime_error("cannot write " + to_utf8(path));
     }
-}
-
-std::string to_bytes(const std::wstring& ascii) {
-    std::string bytes;
-    for (wchar_t character : ascii) {
-        bytes.push_back(static_cast<char>(character));
-    }
-    return bytes;
-}
-
-std::wstring to_wide(const std::string& ascii) {
-    return {ascii.begin(), ascii.end()};
 }
 
 ScreenDpi::ScreenDpi(DWORD dpi) {
@@ -165,7 +153,7 @@ RunningProgram::RunningProgram() {
     PROCESS_INFORMATION started{};
     if (CreateProcessW(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started) ==
         FALSE) {
-        throw std::runtime_error("cannot start " + to_bytes(path));
+        throw std::runtime_error("cannot start " + to_utf8(path));
     }
     process_ = Handle(started.hProcess);
     thread_ = Handle(started.hThread);

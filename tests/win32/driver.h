@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fileio/wide_text.h"
 #include "ui/win32/owned.h"
 
 namespace beam::testing {
@@ -100,8 +101,5 @@ std::wstring message_box_text(HWND box);
 void press_ok(HWND box);
 // Whether the box shows an icon: a visible icon control that holds one.
 bool shows_icon(HWND box);
-
-std::string to_bytes(const std::wstring& ascii);
-std::wstring to_wide(const std::string& ascii);
 
 }  // namespace beam::testing

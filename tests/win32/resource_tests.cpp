@@ -72,7 +72,7 @@ TEST_F(ExeResources, VersionInformationNamesTheProgram) {
         void* text = nullptr;
         UINT length = 0;
         const std::wstring query = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
-        ASSERT_TRUE(VerQueryValueW(info.data(), query.c_str(), &text, &length)) << to_bytes(name);
+        ASSERT_TRUE(VerQueryValueW(info.data(), query.c_str(), &text, &length)) << to_utf8(name);
         EXPECT_EQ(std::wstring(static_cast<const wchar_t*>(text)), value);
     }
 }

@@ -121,7 +121,7 @@ class BeamTailorExe : public ::testing::Test {
         ASSERT_EQ(controls.size(), expected.size());
         for (std::size_t index = 0; index < expected.size(); ++index) {
             const ExpectedControl& control = expected[index];
-            SCOPED_TRACE(to_bytes(control.text));
+            SCOPED_TRACE(to_utf8(control.text));
             EXPECT_EQ(plain_class_name(controls[index]), control.class_name);
             EXPECT_EQ(window_text(controls[index]), control.text);
             const RECT box = rect_in_parent(controls[index]);
@@ -215,7 +215,7 @@ TEST_F(BeamTailorExe, ResizingAWindowMovesNoControl) {
     const std::vector<HWND> controls = children(chooser);
     for (std::size_t index = 0; index < controls.size(); ++index) {
         const RECT after = rect_in_parent(controls[index]);
-        EXPECT_TRUE(EqualRect(&after, &before[index]) != FALSE) << to_bytes(window_text(controls[index]));
+        EXPECT_TRUE(EqualRect(&after, &before[index]) != FALSE) << to_utf8(window_text(controls[index]));
     }
 }
 
@@ -241,7 +241,7 @@ TEST_F(BeamTailorExe, TabMovesThroughFieldAndButtonsInOrderSkippingLabels) {
     EXPECT_EQ(program.input_state().hwndActive, chooser);
     for (HWND next : {buttons[1], buttons[2], buttons[0]}) {
         press_key(VK_TAB);
-        EXPECT_TRUE(program.wait_for_focus(next)) << to_bytes(window_text(next));
+        EXPECT_TRUE(program.wait_for_focus(next)) << to_utf8(window_text(next));
     }
 }
 
@@ -357,7 +357,7 @@ TEST_F(BeamTailorExe, AFailedSwapReportsTheErrorKeepsThePackAndEndsTheProgram) {
     HWND box = program.wait_for_message_box();
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(window_text(box), L"Beam Tailor");
-    const std::string report = to_bytes(message_box_text(box));
+    const std::string report = to_utf8(message_box_text(box));
     EXPECT_EQ(report.rfind("Error 2: ", 0), 0U) << report;
     EXPECT_NE(report.find("skindata2.ncx"), std::string::npos) << report;
     EXPECT_FALSE(IsWindowEnabled(prompt));
@@ -375,7 +375,7 @@ TEST_F(BeamTailorExe, AStartThatCannotSeedThePathFileShowsOnlyTheErrorReport) {
     HWND box = program.wait_for_message_box();
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(program.windows(), std::vector<HWND>{box}) << "no window is shown";
-    EXPECT_EQ(to_bytes(message_box_text(box)).rfind("Error ", 0), 0U);
+    EXPECT_EQ(to_utf8(message_box_text(box)).rfind("Error ", 0), 0U);
     press_ok(box);
     EXPECT_TRUE(program.ends_cleanly());
 }
