@@ -4,12 +4,12 @@
 # that may not be read, kill -9 at random points, and the order of the system calls that make the
 # swap durable.
 #
-#   swap_faults.sh CASE SWAP_ONCE [wine]
+#   swap_faults.sh CASE SWAP_ONCE [WINE]
 #
-# SWAP_ONCE is the Linux tool, or the Windows one when "wine" follows. Every failing case checks
-# the same things: the pack's bytes are unchanged, no temporary copy is left in the mod folder,
-# and the report gives an error number and text and names the file. Then a swap that can succeed
-# must give the source's bytes. Exit status 77 means skipped.
+# SWAP_ONCE is the Linux tool, or the Windows one when the Wine loader that runs it follows.
+# Every failing case checks the same things: the pack's bytes are unchanged, no temporary copy is
+# left in the mod folder, and the report gives an error number and text and names the file. Then
+# a swap that can succeed must give the source's bytes. Exit status 77 means skipped.
 set -euo pipefail
 
 case_name=$1
@@ -50,8 +50,8 @@ skip() {
 # Runs the swap tool on two paths, in this shell's process (so that a kill reaches the tool
 # itself); Wine takes Linux paths through drive z:.
 exec_swap() {
-    if [ "$runner" = wine ]; then
-        exec wine "$swap_tool" "z:$1" "z:$2"
+    if [ -n "$runner" ]; then
+        exec "$runner" "$swap_tool" "z:$1" "z:$2"
     else
         exec "$swap_tool" "$1" "$2"
     fi
@@ -61,7 +61,7 @@ swap() {
 }
 # The name the tool reports for a path.
 reported() {
-    if [ "$runner" = wine ]; then echo "z:$1"; else echo "$1"; fi
+    if [ -n "$runner" ]; then echo "z:$1"; else echo "$1"; fi
 }
 hash_of() {
     sha256sum "$1" | cut -d' ' -f1
@@ -117,13 +117,13 @@ file-size-limit)
     ;;
 disk-full)
     mount -t tmpfs -o size=1m tmpfs "$mod" || skip "cannot mount a tmpfs here"
-    if [ "$runner" = wine ]; then
+    if [ -n "$runner" ]; then
         # Wine's server opens the files, so it must run in this namespace too: a prefix of our own.
         export WINEPREFIX=$work/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
         own_wine_prefix=1
         mkdir -p "$WINEPREFIX"
         wineserver -p </dev/null >/dev/null 2>&1
-        wineboot -i </dev/null >/dev/null 2>&1
+        "$runner" wineboot -i </dev/null >/dev/null 2>&1
     fi
     random_file "$pack" 300000
     source_file=$work/skindata1.ncx  # beside, not on, the small disk
