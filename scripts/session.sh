@@ -20,7 +20,7 @@ trap session_stop EXIT
 # Says which service did not start and shows the end of its log, then fails.
 session_failed() {
     local what=$1 log=$2
-    echo "The test session could not start $what. The end of its log ($log):" >&2
+    echo "The test session could not start $what. The end of its log:" >&2
     tail -n 20 "$log" >&2 || true
     exit 1
 }
@@ -30,10 +30,12 @@ session_start_display() {
     local log=$session_dir/xvfb.log
     exec 3>"$session_dir/display"
     Xvfb -displayfd 3 -screen 0 1600x1200x24 -noreset -nolisten tcp >"$log" 2>&1 &
-    session_pids+=($!)
+    local xvfb=$!
+    session_pids+=($xvfb)
     exec 3>&-
     local deadline=$((SECONDS + 20))
     until [ -s "$session_dir/display" ] && DISPLAY=":$(cat "$session_dir/display")" xprop -root >/dev/null 2>&1; do
+        kill -0 $xvfb 2>/dev/null || session_failed "the X server (Xvfb): it ended" "$log"
         [ $SECONDS -lt $deadline ] || session_failed "the X server (Xvfb) within 20 s" "$log"
         sleep 0.1
     done
