@@ -6,7 +6,8 @@
 # Usage: package.sh lint|install CPACK_CONFIG
 set -euo pipefail
 if [ "$1" = install ] && [ -z "${PACKAGE_OWN_MOUNTS:-}" ]; then
-    [ "$(id -u)" -eq 0 ] && unshare -m true 2>/dev/null || { echo "SKIPPED: a mount namespace needs root"; exit 77; }
+    [ "$(id -u)" -eq 0 ] && unshare -m true 2>/dev/null ||
+        { echo "SKIPPED: the throwaway root needs root and a mount namespace"; exit 77; }
     exec env PACKAGE_OWN_MOUNTS=1 unshare -m --propagation private bash "$0" "$@"
 fi
 work=$(mktemp -d /tmp/beam-tailor-package.XXXXXX)
@@ -35,4 +36,5 @@ installed=(/usr/share/applications/org.beamtailor.BeamTailor.desktop
 DEBIAN_FRONTEND=noninteractive in_root apt-get install -y "/tmp/${deb##*/}"
 in_root sh -c '[ "$(command -v beam-tailor)" = /usr/bin/beam-tailor ] && ls "$@"' - "${installed[@]}"
 in_root apt-get remove -y beam-tailor
-in_root sh -c '! command -v beam-tailor && for file; do [ ! -e "$file" ] || { echo "left behind: $file"; exit 1; }; done' - "${installed[@]}"
+in_root sh -c '! command -v beam-tailor &&
+    for file; do [ ! -e "$file" ] || { echo "left behind: $file"; exit 1; }; done' - "${installed[@]}"
