@@ -1,0 +1,322 @@
+// The portable core on real files in a scratch folder: the path file, the selection, the swap's
+// failures and the error report. The front-end here only records its message boxes.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <random>
+#include <regex>
+
+#include "fileio/fileio.h"
+#include "flow/flow.h"
+#include "flow/ui.h"
+#include "skins/skins.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sched.h>
+#include <sys/fsuid.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
+
+namespace beam {
+namespace {
+
+namespace fs = std::filesystem;
+using Files = std::map<std::string, std::string>;
+
+std::vector<std::string> message_boxes;
+constexpr const char* kDefault = "c:/program files/Quake III Arena";
+constexpr const char* kOldPack = "the pack in effect\r\n\x1a as the player left it";
+
+std::string bytes_of(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+void put(const fs::path& path, const std::string& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// The row clicked; what makes the fault, undone when what it returns goes; the number of the error
+// reported (0 for none); the path in the report, or without an error the confirmation.
+using Fault = std::tuple<int, std::function<std::shared_ptr<void>()>, int, std::string>;
+
+// A game folder, named with a trailing slash that the paths keep, holding an active pack and three
+// skin sources of distinct bytes.
+class Core : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        message_boxes.clear();
+        put(pack, kOldPack);
+        for (int row = 1; row <= 3; ++row) {
+            put(source(row), std::string(1000U * static_cast<unsigned>(row), static_cast<char>('0' + row)));
+        }
+        store.save(game);
+        store.close();
+    }
+    void TearDown() override {
+        store.close();
+        fs::remove_all(root);
+    }
+    [[nodiscard]] std::string source(int row) const { return mod + "/skindata" + std::to_string(row) + ".ncx"; }
+    [[nodiscard]] Files mod_folder() const {
+        Files files;
+        for (const fs::directory_entry& entry : fs::directory_iterator(mod)) {
+            files[entry.path().filename().string()] = bytes_of(entry.path());
+        }
+        return files;
+    }
+    // As the front-end runs a click: a failure ends in the error report.
+    void select(int row) {
+        flow::run(store, [&] { skins::select(store, skins::kSkins.at(static_cast<std::size_t>(row - 1))); });
+    }
+    // Each fault, made on a fresh game folder, fails the selection with the error report and loses
+    // nothing: the mod folder keeps every byte and gets no temporary file.
+    void expect_nothing_lost(std::initializer_list<Fault> faults) {
+        for (const auto& [row, make, number, reported] : faults) {
+            SCOPED_TRACE(reported);
+            fs::remove_all(mod);
+            SetUp();
+            const std::shared_ptr<void> fault = make();
+            const Files before = mod_folder();
+            select(row);
+            EXPECT_EQ(mod_folder(), before);
+            ASSERT_EQ(message_boxes.size(), 1U);
+            // "Error 2: No such file or directory" and the path below: the system's text, CR LF trimmed.
+            const std::string& report = message_boxes[0];
+            const std::size_t line_end = report.find('\n');
+            EXPECT_EQ(number == 0 ? report : report.substr(line_end + 1), reported);
+            EXPECT_TRUE(number == 0 || (report.starts_with("Error " + std::to_string(number) + ": ") && line_end > 10 &&
+                                        report[line_end - 1] != '\r'))
+                << report;
+            EXPECT_TRUE(number != 62 || report.starts_with("Error 62: Input past end of file\n")) << report;
+        }
+    }
+
+    std::string root =
+        (fs::temp_directory_path() / ("beam-" + std::to_string(std::random_device{}()))).generic_string();
+    std::string path_file = root + "/q3path.cfg";
+    std::string game = root + "/game/";
+    std::string mod = game + "/grimvolt";
+    std::string pack = mod + "/pakskin.pk3";
+    PathStore store{path_file, kDefault};
+};
+
+// Each case: the file before, the steps, then the file's bytes and its first field.
+// A step "start" seeds and reads as the start-up does; "save TEXT" saves TEXT.
+TEST_F(Core, PathFileBytesAfterStartsSavesAndReads) {
+    const std::string line = std::string(kDefault) + "\r\n";
+    const struct {
+        std::string before;  // none when empty
+        std::vector<std::string> steps;
+        std::string after;
+        std::string field;
+    } cases[] = {
+        {"", {"start"}, line, kDefault},
+        {"", {"start", "start", "start"}, line + line + line, kDefault},
+        {"", {"save d:/games/q3", "start"}, "d:/games/q3\r\n" + line, "d:/games/q3"},
+        {"", {"save ", "start"}, "\r\n" + line, ""},
+        {"", {"start", "save d:/games,q3"}, "d:/games,q3\r\n", "d:/games"},   // on disk before the slot closes
+        {"d:/games/q3", {"start"}, "d:/games/q3\r\n" + line, "d:/games/q3"},  // hand-edited, no line end
+    };
+    for (const auto& [before, steps, after, field] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(steps));
+        store.close();
+        before.empty() ? (void)fs::remove(path_file) : put(path_file, before);
+        for (const std::string& step : steps) {
+            step == "start" ? (store.seed(), (void)store.read()) : store.save(step.substr(5));
+        }
+        EXPECT_EQ(bytes_of(path_file), after);
+        EXPECT_EQ(store.read(), field);
+    }
+}
+
+TEST(FirstField, EndsAtCommaOrLineEndTrimsBlanksAndHonoursQuotes) {
+    // clang-format off
+    const std::pair<std::string_view, std::string_view> cases[] = {
+        {"d:/games,q3\r\nx", "d:/games"}, {"d:/games\rq3", "d:/games"}, {"d:/games\nq3", "d:/games"},
+        {"d:/games", "d:/games"}, {",d:/games", ""}, {"\r\nd:/games", ""}, {"   \r\n", ""},
+        {" \td:/my games \t,x", "d:/my games"}, {" \"d:/games, old \" ,x", "d:/games, old "},
+        {"\"d:/open,x\r\ny", "d:/open,x"}, {"\"", ""}, {"d:/a\"b\",c", "d:/a\"b\""}};
+    // clang-format on
+    for (const auto& [file, field] : cases) {
+        FirstFieldParser parser;
+        parser.feed(file);
+        EXPECT_EQ(parser.field(), field) << file;
+    }
+}
+
+TEST_F(Core, SwapFailuresLoseNothing) {
+#ifdef _WIN32
+    const int invalid_name = ERROR_INVALID_NAME;
+    const int no_folder = ERROR_PATH_NOT_FOUND;
+#else
+    const int invalid_name = EINVAL;
+    const int no_folder = ENOENT;
+#endif
+    expect_nothing_lost({
+        {1, [&] { return fs::remove(pack), nullptr; }, 2, pack},
+        {1, [&] { return put(path_file, ""), nullptr; }, 62, path_file},
+        // read afresh on every click: here it names a game folder that does not exist
+        {1, [&] { return store.read(), store.save(root + "/other"), nullptr; }, no_folder,
+         root + "/other/grimvolt/pakskin.pk3"},
+        {1, [&] { return put(path_file, pack + '\0' + "x\r\n"), nullptr; }, invalid_name,
+         pack + "\\0x/grimvolt/pakskin.pk3"},
+        {1, [&] { return fs::remove(source(1)), fs::create_hard_link(pack, source(1)), nullptr; }, 0,
+         "Old Q3 Skin selected"},
+#ifdef _WIN32  // held as a running game holds its pack, sharing only reading
+        {2,
+         [&] {
+             return std::shared_ptr<void>(
+                 CreateFileA(pack.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
+                 CloseHandle);
+         },
+         ERROR_SHARING_VIOLATION, pack},
+#endif
+    });
+}
+
+// A mangled path file may name a folder megabytes long: the report keeps both ends, and never
+// cuts a character in two.
+TEST(ErrorReport, VeryLongPathIsShortenedInItsMiddle) {
+    std::string path = "/";
+    for (int letter = 0; letter < 1000; ++letter) {
+        path += "\xC3\xA9";  // é: byte 400 is the second of a letter, so the head stops before it
+    }
+    EXPECT_EQ(report_text({2, "No such file", path}),
+              "Error 2: No such file\n" + path.substr(0, 399) + "..." + path.substr(path.size() - 400));
+}
+
+#ifdef _WIN32
+// The path file is in the ANSI code page, which may have none of a folder's letters (here Cyrillic):
+// such a folder is saved by its short name, which names the same folder, or refused untouched.
+TEST_F(Core, FolderTheCodePageCannotSpellIsSavedByItsShortNameOrRefused) {
+    const std::string cyrillic = root + "/\xD0\x98\xD0\xB3\xD1\x80\xD1\x8B";
+    const fs::path folder(std::u8string(cyrillic.begin(), cyrillic.end()));
+    for (const bool exists : {true, false}) {
+        store.save(game);
+        exists ? (void)fs::create_directory(folder) : (void)fs::remove(folder);
+        try {
+            store.save(cyrillic);
+            EXPECT_TRUE(exists && fs::equivalent(store.read(), folder)) << store.read();
+        } catch (const Failure& failure) {
+            EXPECT_EQ(failure.number, ERROR_NO_UNICODE_TRANSLATION);
+            EXPECT_EQ(bytes_of(path_file), game + "\r\n");
+        }
+    }
+}
+#else
+// Faults only root may make, each for this process alone: a full disk (a small tmpfs in a mount
+// namespace of the process's own), a file-size limit, a mod folder that may not be written, and a
+// source that may not be read (by a file system user who is not root).
+TEST_F(Core, FullDiskFileSizeLimitUnwritableFolderAndUnreadableSourceLoseNothing) {
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        GTEST_SKIP() << "cannot make a mount namespace of this process's own: " << std::strerror(errno);
+    }
+    const auto undo = [](auto action) { return std::shared_ptr<void>(nullptr, [action](void*) { action(); }); };
+    const auto small_disk = [&] {
+        EXPECT_EQ(::mount("tmpfs", mod.c_str(), "tmpfs", 0, "size=1m"), 0) << std::strerror(errno);
+        put(pack, kOldPack);
+        put(source(3), std::string(600U << 10, '3'));  // the copy does not fit beside it
+        return undo([this] { ::umount2(mod.c_str(), MNT_DETACH); });
+    };
+    const auto file_size_limit = [&] {
+        ::signal(SIGXFSZ, SIG_IGN);  // the write fails instead of ending the process
+        const rlimit limit{2000, RLIM_INFINITY};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        return undo([] {
+            const rlimit none{RLIM_INFINITY, RLIM_INFINITY};
+            ::setrlimit(RLIMIT_FSIZE, &none);
+        });
+    };
+    const auto immutable_folder = [&] {
+        EXPECT_EQ(std::system(("chattr +i " + mod).c_str()), 0);
+        return undo([this] { std::system(("chattr -i " + mod).c_str()); });
+    };
+    const auto unreadable_source = [&] {
+        fs::permissions(source(3), fs::perms::none);
+        ::setfsuid(65534);  // as nobody, whom the mode keeps out, unlike root
+        return undo([] { ::setfsuid(0); });
+    };
+    expect_nothing_lost({{3, small_disk, ENOSPC, pack},
+                         {3, file_size_limit, EFBIG, pack},
+                         {3, immutable_folder, EPERM, pack},
+                         {3, unreadable_source, EACCES, source(3)}});
+}
+
+// kill -9 in the middle of a swap's copy leaves the pack as it was and one temporary copy, which
+// the next swap removes before it makes its own.
+TEST_F(Core, KillDuringASwapLeavesThePackWhole) {
+    put(source(1), std::string(64U << 20, 'n'));  // long enough to copy to be caught at it
+    const auto files = [this] { return std::distance(fs::directory_iterator(mod), fs::directory_iterator()); };
+    const pid_t swap = ::fork();
+    if (swap == 0) {
+        fileio::replace_with_copy(source(1), pack);
+        ::_exit(0);
+    }
+    for (int tries = 0; tries < 1000000 && files() < 5; ++tries) {
+        // until the swap has begun its copy, for ten seconds or so at most
+    }
+    ::kill(swap, SIGKILL);
+    ::waitpid(swap, nullptr, 0);
+    EXPECT_EQ(files(), 5) << "the copy was not under way";
+    EXPECT_EQ(bytes_of(pack), kOldPack);
+    select(2);
+    EXPECT_EQ(mod_folder()["pakskin.pk3"], bytes_of(source(2)));
+    EXPECT_EQ(files(), 4);
+}
+
+// What makes the swap durable, in order, as strace sees one: the copy created exclusively beside
+// the pack and flushed, then renamed over the pack, then the folder flushed.
+TEST_F(Core, DurableStepsInOrder) {
+    if (std::getenv("BEAM_ONE_SWAP") != nullptr) {  // the traced run
+        select(1);
+        return;
+    }
+    const std::string trace = root + "/trace";
+    // LeakSanitizer, in the sanitizer tree, cannot run under strace.
+    const std::string command = "BEAM_ONE_SWAP=1 ASAN_OPTIONS=detect_leaks=0 strace -f -o " + trace +
+                                " -e trace=openat,fsync,rename,renameat2 " +
+                                fs::read_symlink("/proc/self/exe").string() +
+                                " --gtest_filter=Core.DurableStepsInOrder";
+    if (std::system((command + " >/dev/null").c_str()) != 0) {
+        GTEST_SKIP() << "strace cannot trace here";
+    }
+    const std::regex in_order(
+        R"(pakskin\.pk3\.[0-9a-f]{8}\.tmp", [^\n]*O_CREAT\|O_EXCL[^\n]* = (\d+)[\s\S]*fsync\(\1\))"
+        R"([\s\S]*rename[^\n]*\.tmp", "[^"]*/pakskin\.pk3"[\s\S]*/grimvolt", [^\n]*O_DIRECTORY)"
+        R"([^\n]* = (\d+)[\s\S]*fsync\(\2\))");
+    EXPECT_TRUE(std::regex_search(bytes_of(trace), in_order)) << bytes_of(trace);
+}
+#endif
+
+}  // namespace
+}  // namespace beam
+
+namespace beam::ui {
+
+void set_prompt_text(std::string_view /*text*/) {}
+std::string get_prompt_text() {
+    return {};
+}
+void show_chooser() {}
+void close_prompt() {}
+void message_box(std::string_view text) {
+    message_boxes.emplace_back(text);
+}
+void end() {}
+
+}  // namespace beam::ui
