@@ -225,13 +225,14 @@ void replace_with_copy(const std::string& source, const std::string& target) {
     }
     cleanup.renamed = true;
 
-    // The rename itself is on disk only once the folder is.
-    const std::string folder = folder_of(target);
-    const int folder_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder_fd < 0) {
-        throw last_os_failure(folder);
+    // The rename itself is on disk only once the folder is. The pack is switched already, so
+    // this is done as well as the folder allows: one that may be written but not read (mode
+    // 0333) cannot be opened for it, and that is no failed swap.
+    const int folder_fd = ::open(folder_of(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder_fd >= 0) {
+        ::fsync(folder_fd);
+        ::close(folder_fd);
     }
-    File(folder_fd, folder).flush_to_disk();
 }
 
 }  // namespace beam::fileio
