@@ -138,7 +138,9 @@ bool is_same_file(const struct stat& one, const struct stat& other) {
 }
 
 // Copies the rest of from into to: by sharing blocks where the file system can, else inside the
-// kernel, else through a buffer.
+// kernel, else through a buffer. The kernel's copy does not tell whether reading or writing
+// failed it, so after any failure the buffer takes over: its read or write fails in turn and
+// names the file concerned.
 void copy_contents(File& from, File& to) {
     const int from_fd = descriptor(from.native_handle());
     const int to_fd = descriptor(to.native_handle());
@@ -150,13 +152,9 @@ void copy_contents(File& from, File& to) {
         if (count == 0) {
             return;
         }
-        if (count > 0 || errno == EINTR) {
-            continue;
-        }
-        if (errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS) {
+        if (count < 0 && errno != EINTR) {
             break;  // both offsets have moved on by what was copied, so the loop below takes over
         }
-        throw last_os_failure(to.path());
     }
     std::vector<char> buffer(std::size_t{1} << 20);
     while (const std::size_t count = from.read_some(buffer)) {
