@@ -214,6 +214,15 @@ void replace_with_copy(const std::string& source, const std::string& target) {
             }
         }
     } cleanup{temporary};
+    // The copy takes the old pack's place, so it takes its permissions: made under this
+    // process's umask, it could shut out a game server that runs as another user. Its group too,
+    // where this process may give it that group (EPERM: it may not, and the copy keeps its own).
+    if (::fchown(temporary_fd, static_cast<uid_t>(-1), target_status.st_gid) != 0 && errno != EPERM) {
+        throw last_os_failure(target);
+    }
+    if (::fchmod(temporary_fd, target_status.st_mode & 07777U) != 0) {
+        throw last_os_failure(target);
+    }
 
     copy_contents(from, to);
     to.flush_to_disk();
