@@ -70,7 +70,8 @@ std::string from_file_text(std::string_view bytes);
 // under a fresh name beside target, flushed to disk and renamed over target in one step, so
 // target always holds either its old bytes or the whole copy; on failure it is left untouched
 // and the temporary copy removed. Copies that an earlier swap left behind, killed before its
-// rename, are removed first: only names of exactly the temporary_name_beside pattern for target.
+// rename, are removed first: only names of exactly the temporary_name_beside pattern for target,
+// and only those that no running swap holds, so that swaps of the same pack may run at once.
 void replace_with_copy(const std::string& source, const std::string& target);
 
 // A name beside target that no other file is likely to have: target, a dot, 8 random lower-case

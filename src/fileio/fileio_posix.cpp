@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -167,7 +168,8 @@ struct FolderCloser {
 };
 
 // A swap killed between making its copy and renaming it leaves the copy behind; without this,
-// every such kill would leave another pack-sized file in the mod folder.
+// every such kill would leave another pack-sized file in the mod folder. A running swap holds a
+// lock on its copy until after the rename, so only a copy that can be locked here is a leftover.
 void remove_leftover_copies(const std::string& target) {
     const std::unique_ptr<DIR, FolderCloser> folder(::opendir(folder_of(target).c_str()));
     if (!folder) {
@@ -176,8 +178,42 @@ void remove_leftover_copies(const std::string& target) {
     const std::string_view target_name = name_of(target);
     while (const dirent* entry = ::readdir(folder.get())) {
         const char* name = static_cast<const char*>(entry->d_name);
-        if (is_temporary_copy_of(name, target_name)) {
-            ::unlinkat(::dirfd(folder.get()), name, 0);
+        if (!is_temporary_copy_of(name, target_name)) {
+            continue;
+        }
+        const int copy_fd = ::openat(::dirfd(folder.get()), name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (copy_fd >= 0) {
+            const File copy(copy_fd, name);
+            if (::flock(copy_fd, LOCK_EX | LOCK_NB) == 0) {
+                ::unlinkat(::dirfd(folder.get()), name, 0);
+            }
+        }
+    }
+}
+
+// Creates the copy under a fresh name beside target, locked as its swap's own. Another swap may
+// have taken it for a leftover in the moment between its creation and the lock: then it is
+// gone, or going, and another name is tried. On a file system without locks it stays unlocked.
+File create_locked_copy(const std::string& target, std::string& temporary) {
+    for (;;) {
+        temporary = temporary_name_beside(target);
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno == EEXIST) {
+            continue;
+        }
+        if (fd < 0) {
+            throw last_os_failure(target);
+        }
+        File copy(fd, target);
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK) {
+                continue;  // another swap holds it, to remove it
+            }
+            return copy;
+        }
+        struct stat status {};
+        if (::fstat(fd, &status) != 0 || status.st_nlink > 0) {
+            return copy;
         }
     }
 }
@@ -199,12 +235,9 @@ void replace_with_copy(const std::string& source, const std::string& target) {
     }
 
     remove_leftover_copies(target);
-    const std::string temporary = temporary_name_beside(target);
-    const int temporary_fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (temporary_fd < 0) {
-        throw last_os_failure(target);
-    }
-    File to(temporary_fd, target);
+    std::string temporary;
+    File to = create_locked_copy(target, temporary);
+    const int temporary_fd = descriptor(to.native_handle());
     struct RemoveUnlessRenamed {
         const std::string& path;
         bool renamed = false;
@@ -226,11 +259,11 @@ void replace_with_copy(const std::string& source, const std::string& target) {
 
     copy_contents(from, to);
     to.flush_to_disk();
-    to.close();
     if (::rename(temporary.c_str(), target.c_str()) != 0) {
         throw last_os_failure(target);
     }
     cleanup.renamed = true;
+    to.close();
 
     // The rename itself is on disk only once the folder is. The pack is switched already, so
     // this is done as well as the folder allows: one that may be written but not read (mode
