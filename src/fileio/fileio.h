@@ -21,6 +21,9 @@ Failure os_failure(int error_number, std::string path);
 // The failure for the error the last system call left behind.
 Failure last_os_failure(std::string path);
 
+// The failure for memory that ran out, in the system's words; it concerns no file.
+Failure out_of_memory_failure();
+
 enum class OpenMode {
     append,  // create if missing; every write goes to the end
     read,    // the file must exist

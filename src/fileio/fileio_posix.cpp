@@ -23,6 +23,10 @@ Failure last_os_failure(std::string path) {
     return os_failure(errno, std::move(path));
 }
 
+Failure out_of_memory_failure() {
+    return os_failure(ENOMEM, {});
+}
+
 namespace {
 
 int open_flags(OpenMode mode) {

@@ -75,6 +75,10 @@ Failure last_os_failure(std::string path) {
     return os_failure(static_cast<int>(GetLastError()), std::move(path));
 }
 
+Failure out_of_memory_failure() {
+    return os_failure(ERROR_NOT_ENOUGH_MEMORY, {});
+}
+
 File::File(const std::string& path, OpenMode mode) : path_(path) {
     const std::wstring wide_path = system_path(path);
     constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
