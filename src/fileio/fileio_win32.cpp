@@ -102,7 +102,9 @@ File::File(const std::string& path, OpenMode mode) : path_(path) {
     }
     handle_ = native(handle);
     if (mode == OpenMode::append && !SetFilePointerEx(handle, LARGE_INTEGER{}, nullptr, FILE_END)) {
-        throw last_os_failure(path);
+        Failure failure = last_os_failure(path);
+        close();  // no destructor runs for an object whose constructor throws
+        throw failure;
     }
 }
 
