@@ -93,7 +93,9 @@ File::File(const std::string& path, OpenMode mode) : path_(path) {
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
             break;
         case OpenMode::write:
-            handle = CreateFileW(wide_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+            // Opened as it is and truncated below: CREATE_ALWAYS refuses an existing hidden or
+            // system file with access denied, and a player may have hidden the path file.
+            handle = CreateFileW(wide_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
             break;
     }
@@ -101,7 +103,9 @@ File::File(const std::string& path, OpenMode mode) : path_(path) {
         throw last_os_failure(path);
     }
     handle_ = native(handle);
-    if (mode == OpenMode::append && !SetFilePointerEx(handle, LARGE_INTEGER{}, nullptr, FILE_END)) {
+    // Appending starts at the end, writing with nothing.
+    if ((mode == OpenMode::append && !SetFilePointerEx(handle, LARGE_INTEGER{}, nullptr, FILE_END)) ||
+        (mode == OpenMode::write && !SetEndOfFile(handle))) {
         Failure failure = last_os_failure(path);
         close();  // no destructor runs for an object whose constructor throws
         throw failure;
