@@ -81,11 +81,13 @@ Failure out_of_memory_failure() {
 
 File::File(const std::string& path, OpenMode mode) : path_(path) {
     const std::wstring wide_path = system_path(path);
+    // Shared in every way: the slot stays open after each step, and meanwhile a second copy of
+    // the program must be able to seed the file and an editor to save it.
     constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     HANDLE handle = INVALID_HANDLE_VALUE;
     switch (mode) {
         case OpenMode::append:
-            handle = CreateFileW(wide_path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+            handle = CreateFileW(wide_path.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
             break;
         case OpenMode::read:
@@ -95,7 +97,7 @@ File::File(const std::string& path, OpenMode mode) : path_(path) {
         case OpenMode::write:
             // Opened as it is and truncated below: CREATE_ALWAYS refuses an existing hidden or
             // system file with access denied, and a player may have hidden the path file.
-            handle = CreateFileW(wide_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+            handle = CreateFileW(wide_path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
             break;
     }
