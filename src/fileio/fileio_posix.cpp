@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include "fileio/fileio.h"
 
@@ -161,10 +160,7 @@ void copy_contents(File& from, File& to) {
             break;  // both offsets have moved on by what was copied, so the loop below takes over
         }
     }
-    std::vector<char> buffer(std::size_t{1} << 20);
-    while (const std::size_t count = from.read_some(buffer)) {
-        to.write_all(std::string_view(buffer.data(), count));
-    }
+    copy_rest(from, to);
 }
 
 struct FolderCloser {

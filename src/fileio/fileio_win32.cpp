@@ -35,6 +35,8 @@ namespace fileio {
 
 namespace {
 
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 struct LocalFreeDeleter {
     void operator()(wchar_t* text) const { LocalFree(text); }
 };
@@ -83,7 +85,6 @@ File::File(const std::string& path, OpenMode mode) : path_(path) {
     const std::wstring wide_path = system_path(path);
     // Shared in every way: the slot stays open after each step, and meanwhile a second copy of
     // the program must be able to seed the file and an editor to save it.
-    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     HANDLE handle = INVALID_HANDLE_VALUE;
     switch (mode) {
         case OpenMode::append:
@@ -268,7 +269,8 @@ bool is_same_file(const BY_HANDLE_FILE_INFORMATION& one, const BY_HANDLE_FILE_IN
            one.nFileIndexLow == other.nFileIndexLow;
 }
 
-// A copy of the source keeps its read-only attribute, which would stand in the way of its removal.
+// A leftover copy may be read-only, which would stand in the way of its removal: one made by
+// CopyFileW kept the attribute of a read-only source.
 void delete_file(const std::wstring& path) {
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(path.c_str());
@@ -341,41 +343,37 @@ void replace_with_copy(const std::string& source, const std::string& target) {
     }
 
     remove_leftover_copies(target);
+    File from(source, OpenMode::read);
+    // The copy is written and flushed through the handle that creates it. CopyFileW would not
+    // tell a failed read of the source from a failed write of the copy, and flushing its copy
+    // would take a second open, which a virus scanner holding the fresh file can refuse.
     std::wstring temporary;
+    File copy;
     for (;;) {
         temporary = to_wide(temporary_name_beside(target));
-        if (CopyFileW(wide_source.c_str(), temporary.c_str(), TRUE)) {
+        HANDLE created = CreateFileW(temporary.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (created != INVALID_HANDLE_VALUE) {
+            copy = File(native(created), target);
             break;
         }
         if (GetLastError() != ERROR_FILE_EXISTS) {
-            Failure failure = last_os_failure(target);
-            delete_file(temporary);  // a failed copy can leave part of the file behind
-            throw failure;
+            throw last_os_failure(target);
         }
     }
     struct RemoveUnlessMoved {
+        File& copy;
         const std::wstring& path;
         bool moved = false;
         ~RemoveUnlessMoved() {
             if (!moved) {
+                copy.close();
                 delete_file(path);
             }
         }
-    } cleanup{temporary};
+    } cleanup{copy, temporary};
 
-    // The copy carries the source's attributes along; a read-only pack would block the next swap.
-    const DWORD attributes = GetFileAttributesW(temporary.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES ||
-        ((attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
-         !SetFileAttributesW(temporary.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))) {
-        throw last_os_failure(target);
-    }
-    File copy(native(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                 nullptr)),
-              target);
-    if (!copy.is_open()) {
-        throw last_os_failure(target);
-    }
+    copy_rest(from, copy);
     copy.flush_to_disk();
     copy.close();
 
