@@ -269,19 +269,23 @@ bool is_same_file(const BY_HANDLE_FILE_INFORMATION& one, const BY_HANDLE_FILE_IN
            one.nFileIndexLow == other.nFileIndexLow;
 }
 
-// A leftover copy may be read-only, which would stand in the way of its removal: one made by
-// CopyFileW kept the attribute of a read-only source.
-void delete_file(const std::wstring& path) {
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(path.c_str());
-}
-
 struct FindCloser {
     void operator()(HANDLE search) const { FindClose(search); }
 };
 
+// Deletes a file that no program holds open: opened for deletion without sharing, it refuses
+// while any other handle is open on it, as a running swap holds its copy.
+void delete_unless_open(const std::wstring& path) {
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);  // a read-only file refuses deletion
+    HANDLE file = CreateFileW(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+    }
+}
+
 // A swap killed between making its copy and renaming it leaves the copy behind; without this,
-// every such kill would leave another pack-sized file in the mod folder.
+// every such kill would leave another pack-sized file in the mod folder. A running swap holds
+// its copy open until after the rename, and that copy stays.
 void remove_leftover_copies(const std::string& target) {
     WIN32_FIND_DATAW found{};
     HANDLE first = FindFirstFileW(to_wide(target + ".*.tmp").c_str(), &found);
@@ -294,7 +298,7 @@ void remove_leftover_copies(const std::string& target) {
     do {
         const std::string name = to_utf8(found.cFileName);
         if (is_temporary_copy_of(name, target_name)) {
-            delete_file(to_wide(folder + "/" + name));
+            delete_unless_open(to_wide(folder + "/" + name));
         }
     } while (FindNextFileW(search.get(), &found));
 }
@@ -368,15 +372,15 @@ void replace_with_copy(const std::string& source, const std::string& target) {
         ~RemoveUnlessMoved() {
             if (!moved) {
                 copy.close();
-                delete_file(path);
+                DeleteFileW(path.c_str());
             }
         }
     } cleanup{copy, temporary};
 
     copy_rest(from, copy);
     copy.flush_to_disk();
-    copy.close();
-
+    // Held open through the rename, which its sharing of deletion allows, so that no other swap
+    // takes it for a leftover.
     if (const DWORD error = move_over(temporary, wide_target); error != ERROR_SUCCESS) {
         throw os_failure(static_cast<int>(error), target);
     }
