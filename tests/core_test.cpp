@@ -16,6 +16,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <sys/resource.h>
 #endif
 
 namespace beam {
@@ -57,7 +59,7 @@ class Core : public ::testing::Test {
     [[nodiscard]] Files mod_folder() const {
         Files files;
         for (const fs::directory_entry& entry : fs::directory_iterator(mod)) {
-            files[entry.path().filename().string()] = bytes_of(entry.path());
+            files[entry.path().filename().string()] = entry.is_directory() ? "a folder" : bytes_of(entry.path());
         }
         return files;
     }
@@ -149,12 +151,14 @@ TEST_F(Core, EveryClickReadsThePathFileAfresh) {
 
 #ifdef _WIN32
 constexpr int kInvalidName = ERROR_INVALID_NAME;
+constexpr int kIsAFolder = ERROR_ACCESS_DENIED;
 // A file held as a running game holds its pack: by a handle that shares reading at most.
 std::shared_ptr<void> hold(const std::string& path, DWORD sharing) {
     return {CreateFileA(path.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING, 0, nullptr), CloseHandle};
 }
 #else
 constexpr int kInvalidName = EINVAL;
+constexpr int kIsAFolder = EISDIR;
 #endif
 
 // Each fault makes the selection fail with the error report and loses nothing: the mod folder
@@ -169,6 +173,7 @@ TEST_F(Core, SwapFailuresLoseNothing) {
     } cases[] = {
         {1, [&] { fs::remove(pack); }, 2, pack},
         {3, [&] { fs::remove(source(3)); }, 2, source(3)},
+        {2, [&] { fs::remove(source(2)), fs::create_directory(source(2)); }, kIsAFolder, source(2)},
         {1, [&] { put(path_file, ""); }, 62, path_file},
         {1, [&] { put(path_file, pack + '\0' + "x\r\n"); }, kInvalidName, pack + "\\0x/grimvolt/pakskin.pk3"},
         {1, [&] { fs::remove(source(1)), fs::create_hard_link(pack, source(1)); }, 0, "the pack itself"},
@@ -202,6 +207,30 @@ TEST_F(Core, SwapFailuresLoseNothing) {
         EXPECT_TRUE(number != 62 || text == "Input past end of file") << report;
     }
 }
+
+// After a save the slot stays open, and a second copy of the program seeds the file meanwhile.
+TEST_F(Core, SecondProgramSeedsWhileTheSlotIsOpenAfterASave) {
+    PathStore(path_file, "d:/second").seed();
+    EXPECT_EQ(bytes_of(path_file), game + "\r\nd:/second\r\n");
+}
+
+#if !defined(_WIN32) && !defined(BEAM_SANITIZED)
+// Memory that runs out, here for a path file whose first line is a gigabyte of NULs, ends the
+// start in the error report like any failure.
+TEST_F(Core, OutOfMemoryEndsInTheErrorReport) {
+    store.close();
+    put(path_file, "");
+    fs::resize_file(path_file, std::uintmax_t{1} << 30);
+    const auto start_in_64_megabytes = [&] {
+        const rlimit data_limit{64U << 20, 64U << 20};
+        setrlimit(RLIMIT_DATA, &data_limit);
+        flow::run(store, [&] { flow::start_up(store); });
+        std::fputs(message_boxes.at(0).c_str(), stderr);
+        std::exit(0);
+    };
+    EXPECT_EXIT(start_in_64_megabytes(), ::testing::ExitedWithCode(0), "^Error 12: Cannot allocate memory$");
+}
+#endif
 
 // A mangled path file may name a folder megabytes long: read whole, reported by both ends, never
 // cut inside a character.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Faults that need one swap in a process of its own: a full disk, a file-size limit, a mod folder
-# that may not be written, a source that may not be read, kill -9 at random points, and the order
-# of the calls that make the swap durable. Each failure must leave the pack's bytes as they were
+# that may not be written or read, a source that may not be read, the new pack's permissions, two
+# swaps at once, kill -9 at random points, and the order of the calls that make the swap durable. Each failure must leave the pack's bytes as they were
 # and no temporary copy, and report an error number and text and the file; then a swap must work.
 #
 #   swap_faults.sh CASE SWAP_ONCE [WINDOWS_RUNNER...]      exit status 77: skipped
@@ -84,6 +84,23 @@ unreadable-source)  # root reads any file, so a user who is not root tries
     chmod 777 "$mod" && chmod 000 "$source_file"
     expect_failure --names "$source_file" as_nobody "$tool" "$source_file" "$pack"
     chmod 644 "$source_file" ;;
+write-only-folder)  # the rename done, a folder that cannot be read for its flush fails nothing
+    [ "$(id -u)" -eq 0 ] || skip "needs root, to switch to a user who is not"
+    chmod 333 "$mod"
+    as_nobody "$tool" "$source_file" "$pack" >/dev/null || fail "the swap failed"
+    chmod 755 "$mod" ;;
+permissions)  # the new pack keeps the old one's mode and group, whatever the umask
+    [ "$(id -u)" -eq 0 ] || skip "needs root, to give the pack another group"
+    chmod 640 "$pack" && chgrp 4321 "$pack"
+    (umask 077 && swap "$source_file" "$pack" >/dev/null) || fail "the swap failed"
+    [ "$(stat -c %a:%g "$pack")" = 640:4321 ] || fail "the new pack is $(stat -c %a:%g "$pack")" ;;
+racing-swaps)  # two swaps of one pack at once both succeed, and the pack is one source whole
+    random_file "$source_file" $((32 << 20)) && random_file "$work/other" $((32 << 20))
+    for round in 1 2 3 4 5; do
+        swap "$work/other" "$pack" >/dev/null &
+        swap "$source_file" "$pack" >/dev/null && wait $! || fail "round $round: a swap failed"
+        [[ "$(hash_of "$pack")" =~ ^($(hash_of "$source_file")|$(hash_of "$work/other"))$ ]] || fail "a broken pack"
+    done ;;
 kill-during-swap)  # a source large enough that most kills land inside the copy
     random_file "$source_file" $((64 << 20))
     new_hash=$(hash_of "$source_file")
