@@ -62,10 +62,6 @@ class File {
     std::string path_;
 };
 
-// Copies the rest of from into to through a buffer. A failure names the file whose read or write
-// failed, so that the report points at the file to look at.
-void copy_rest(File& from, File& to);
-
 // The path file's text encoding: the ANSI code page on Windows, UTF-8 elsewhere. On Windows, a
 // folder whose name the code page cannot spell is written as its short 8.3 name when it exists
 // and has one the code page can spell; otherwise the conversion fails (1113, naming path) before

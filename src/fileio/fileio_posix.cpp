@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "fileio/fileio.h"
 
@@ -160,7 +161,10 @@ void copy_contents(File& from, File& to) {
             break;  // both offsets have moved on by what was copied, so the loop below takes over
         }
     }
-    copy_rest(from, to);
+    std::vector<char> buffer(std::size_t{1} << 20);
+    while (const std::size_t count = from.read_some(buffer)) {
+        to.write_all(std::string_view(buffer.data(), count));
+    }
 }
 
 struct FolderCloser {

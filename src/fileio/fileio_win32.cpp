@@ -35,8 +35,6 @@ namespace fileio {
 
 namespace {
 
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 struct LocalFreeDeleter {
     void operator()(wchar_t* text) const { LocalFree(text); }
 };
@@ -85,6 +83,7 @@ File::File(const std::string& path, OpenMode mode) : path_(path) {
     const std::wstring wide_path = system_path(path);
     // Shared in every way: the slot stays open after each step, and meanwhile a second copy of
     // the program must be able to seed the file and an editor to save it.
+    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     HANDLE handle = INVALID_HANDLE_VALUE;
     switch (mode) {
         case OpenMode::append:
@@ -269,23 +268,18 @@ bool is_same_file(const BY_HANDLE_FILE_INFORMATION& one, const BY_HANDLE_FILE_IN
            one.nFileIndexLow == other.nFileIndexLow;
 }
 
+// A copy of the source keeps its read-only attribute, which would stand in the way of its removal.
+void delete_file(const std::wstring& path) {
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path.c_str());
+}
+
 struct FindCloser {
     void operator()(HANDLE search) const { FindClose(search); }
 };
 
-// Deletes a file that no program holds open: opened for deletion without sharing, it refuses
-// while any other handle is open on it, as a running swap holds its copy.
-void delete_unless_open(const std::wstring& path) {
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);  // a read-only file refuses deletion
-    HANDLE file = CreateFileW(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        CloseHandle(file);
-    }
-}
-
 // A swap killed between making its copy and renaming it leaves the copy behind; without this,
-// every such kill would leave another pack-sized file in the mod folder. A running swap holds
-// its copy open until after the rename, and that copy stays.
+// every such kill would leave another pack-sized file in the mod folder.
 void remove_leftover_copies(const std::string& target) {
     WIN32_FIND_DATAW found{};
     HANDLE first = FindFirstFileW(to_wide(target + ".*.tmp").c_str(), &found);
@@ -298,7 +292,7 @@ void remove_leftover_copies(const std::string& target) {
     do {
         const std::string name = to_utf8(found.cFileName);
         if (is_temporary_copy_of(name, target_name)) {
-            delete_unless_open(to_wide(folder + "/" + name));
+            delete_file(to_wide(folder + "/" + name));
         }
     } while (FindNextFileW(search.get(), &found));
 }
@@ -347,40 +341,44 @@ void replace_with_copy(const std::string& source, const std::string& target) {
     }
 
     remove_leftover_copies(target);
-    File from(source, OpenMode::read);
-    // The copy is written and flushed through the handle that creates it. CopyFileW would not
-    // tell a failed read of the source from a failed write of the copy, and flushing its copy
-    // would take a second open, which a virus scanner holding the fresh file can refuse.
     std::wstring temporary;
-    File copy;
     for (;;) {
         temporary = to_wide(temporary_name_beside(target));
-        HANDLE created = CreateFileW(temporary.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (created != INVALID_HANDLE_VALUE) {
-            copy = File(native(created), target);
+        if (CopyFileW(wide_source.c_str(), temporary.c_str(), TRUE)) {
             break;
         }
         if (GetLastError() != ERROR_FILE_EXISTS) {
-            throw last_os_failure(target);
+            Failure failure = last_os_failure(target);
+            delete_file(temporary);  // a failed copy can leave part of the file behind
+            throw failure;
         }
     }
     struct RemoveUnlessMoved {
-        File& copy;
         const std::wstring& path;
         bool moved = false;
         ~RemoveUnlessMoved() {
             if (!moved) {
-                copy.close();
-                DeleteFileW(path.c_str());
+                delete_file(path);
             }
         }
-    } cleanup{copy, temporary};
+    } cleanup{temporary};
 
-    copy_rest(from, copy);
+    // The copy carries the source's attributes along; a read-only pack would block the next swap.
+    const DWORD attributes = GetFileAttributesW(temporary.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        ((attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+         !SetFileAttributesW(temporary.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))) {
+        throw last_os_failure(target);
+    }
+    File copy(native(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                 nullptr)),
+              target);
+    if (!copy.is_open()) {
+        throw last_os_failure(target);
+    }
     copy.flush_to_disk();
-    // Held open through the rename, which its sharing of deletion allows, so that no other swap
-    // takes it for a leftover.
+    copy.close();
+
     if (const DWORD error = move_over(temporary, wide_target); error != ERROR_SUCCESS) {
         throw os_failure(static_cast<int>(error), target);
     }
