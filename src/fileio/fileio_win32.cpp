@@ -35,6 +35,8 @@ namespace fileio {
 
 namespace {
 
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 struct LocalFreeDeleter {
     void operator()(wchar_t* text) const { LocalFree(text); }
 };
@@ -83,7 +85,6 @@ File::File(const std::string& path, OpenMode mode) : path_(path) {
     const std::wstring wide_path = system_path(path);
     // Shared in every way: the slot stays open after each step, and meanwhile a second copy of
     // the program must be able to seed the file and an editor to save it.
-    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     HANDLE handle = INVALID_HANDLE_VALUE;
     switch (mode) {
         case OpenMode::append:
@@ -313,21 +314,30 @@ DWORD why_not_replaced(const std::wstring& target, DWORD error) {
     return GetLastError() == ERROR_SHARING_VIOLATION ? ERROR_SHARING_VIOLATION : error;
 }
 
-// Renames from over to; ERROR_SUCCESS, or why not. A virus scanner or an indexer may hold a fresh
-// file for a moment: retry for about a second.
-DWORD move_over(const std::wstring& from, const std::wstring& to) {
+// Runs step until it succeeds; ERROR_SUCCESS, or why not. A virus scanner or an indexer may hold
+// a fresh file for a moment: a step refused as access denied or a sharing violation is retried
+// for about a second.
+template <typename Step>
+DWORD retried_while_held(Step step) {
     constexpr int kAttempts = 10;
     constexpr DWORD kPauseMilliseconds = 100;
     for (int attempt = 1;; ++attempt) {
-        if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        if (step()) {
             return ERROR_SUCCESS;
         }
         const DWORD error = GetLastError();
         if (attempt == kAttempts || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) {
-            return why_not_replaced(to, error);
+            return error;
         }
         Sleep(kPauseMilliseconds);
     }
+}
+
+// Renames from over to; ERROR_SUCCESS, or why not.
+DWORD move_over(const std::wstring& from, const std::wstring& to) {
+    const DWORD error = retried_while_held(
+        [&] { return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH); });
+    return error == ERROR_SUCCESS ? error : why_not_replaced(to, error);
 }
 
 }  // namespace
@@ -370,12 +380,17 @@ void replace_with_copy(const std::string& source, const std::string& target) {
          !SetFileAttributesW(temporary.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))) {
         throw last_os_failure(target);
     }
-    File copy(native(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                 nullptr)),
-              target);
-    if (!copy.is_open()) {
-        throw last_os_failure(target);
+    // Reopened for its flush, sharing what a virus scanner that holds the fresh file may hold.
+    HANDLE reopened = INVALID_HANDLE_VALUE;
+    if (const DWORD error = retried_while_held([&] {
+            reopened = CreateFileW(temporary.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+            return reopened != INVALID_HANDLE_VALUE;
+        });
+        error != ERROR_SUCCESS) {
+        throw os_failure(static_cast<int>(error), target);
     }
+    File copy(native(reopened), target);
     copy.flush_to_disk();
     copy.close();
 
