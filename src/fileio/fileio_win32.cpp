@@ -279,8 +279,19 @@ struct FindCloser {
     void operator()(HANDLE search) const { FindClose(search); }
 };
 
+// Deletes a file that no program holds open: opened for deletion without sharing, it refuses
+// while any other handle is open on it, as a running swap holds its copy.
+void delete_unless_open(const std::wstring& path) {
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);  // a read-only file refuses deletion
+    HANDLE file = CreateFileW(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+    }
+}
+
 // A swap killed between making its copy and renaming it leaves the copy behind; without this,
-// every such kill would leave another pack-sized file in the mod folder.
+// every such kill would leave another pack-sized file in the mod folder. A running swap holds
+// its copy open until after the rename, and that copy stays.
 void remove_leftover_copies(const std::string& target) {
     WIN32_FIND_DATAW found{};
     HANDLE first = FindFirstFileW(to_wide(target + ".*.tmp").c_str(), &found);
@@ -293,7 +304,7 @@ void remove_leftover_copies(const std::string& target) {
     do {
         const std::string name = to_utf8(found.cFileName);
         if (is_temporary_copy_of(name, target_name)) {
-            delete_file(to_wide(folder + "/" + name));
+            delete_unless_open(to_wide(folder + "/" + name));
         }
     } while (FindNextFileW(search.get(), &found));
 }
@@ -340,6 +351,44 @@ DWORD move_over(const std::wstring& from, const std::wstring& to) {
     return error == ERROR_SUCCESS ? error : why_not_replaced(to, error);
 }
 
+// Copies source to a fresh name beside target and reopens the copy, to flush it and to hold it:
+// while a swap holds its copy, no other swap removes it as a leftover, and while CopyFileW
+// writes it, its own handle does the same. The copy is returned closed when another swap took
+// it in the moment between the two.
+File held_copy_beside(const std::wstring& source, const std::string& target, std::wstring& temporary) {
+    for (;;) {
+        temporary = to_wide(temporary_name_beside(target));
+        if (CopyFileW(source.c_str(), temporary.c_str(), TRUE)) {
+            break;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS) {
+            Failure failure = last_os_failure(target);
+            delete_file(temporary);  // a failed copy can leave part of the file behind
+            throw failure;
+        }
+    }
+    // The copy carries the source's attributes along; a read-only pack would block the next swap.
+    const DWORD attributes = GetFileAttributesW(temporary.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        SetFileAttributesW(temporary.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    }
+    // The reopen shares what a virus scanner that holds the fresh file may hold.
+    HANDLE reopened = INVALID_HANDLE_VALUE;
+    const DWORD error = retried_while_held([&] {
+        reopened = CreateFileW(temporary.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        return reopened != INVALID_HANDLE_VALUE;
+    });
+    if (error == ERROR_FILE_NOT_FOUND) {
+        return {};
+    }
+    if (error != ERROR_SUCCESS) {
+        delete_file(temporary);
+        throw os_failure(static_cast<int>(error), target);
+    }
+    return {native(reopened), target};
+}
+
 }  // namespace
 
 void replace_with_copy(const std::string& source, const std::string& target) {
@@ -351,49 +400,31 @@ void replace_with_copy(const std::string& source, const std::string& target) {
     }
 
     remove_leftover_copies(target);
+    // Another swap may take the fresh copy for a leftover in the moment before it is held; then
+    // another copy is made.
     std::wstring temporary;
-    for (;;) {
-        temporary = to_wide(temporary_name_beside(target));
-        if (CopyFileW(wide_source.c_str(), temporary.c_str(), TRUE)) {
-            break;
-        }
-        if (GetLastError() != ERROR_FILE_EXISTS) {
-            Failure failure = last_os_failure(target);
-            delete_file(temporary);  // a failed copy can leave part of the file behind
-            throw failure;
-        }
+    File copy;
+    for (int attempt = 1; attempt <= 3 && !copy.is_open(); ++attempt) {
+        copy = held_copy_beside(wide_source, target, temporary);
+    }
+    if (!copy.is_open()) {
+        throw os_failure(ERROR_FILE_NOT_FOUND, target);
     }
     struct RemoveUnlessMoved {
+        File& copy;
         const std::wstring& path;
         bool moved = false;
         ~RemoveUnlessMoved() {
             if (!moved) {
+                copy.close();
                 delete_file(path);
             }
         }
-    } cleanup{temporary};
+    } cleanup{copy, temporary};
 
-    // The copy carries the source's attributes along; a read-only pack would block the next swap.
-    const DWORD attributes = GetFileAttributesW(temporary.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES ||
-        ((attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
-         !SetFileAttributesW(temporary.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))) {
-        throw last_os_failure(target);
-    }
-    // Reopened for its flush, sharing what a virus scanner that holds the fresh file may hold.
-    HANDLE reopened = INVALID_HANDLE_VALUE;
-    if (const DWORD error = retried_while_held([&] {
-            reopened = CreateFileW(temporary.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-            return reopened != INVALID_HANDLE_VALUE;
-        });
-        error != ERROR_SUCCESS) {
-        throw os_failure(static_cast<int>(error), target);
-    }
-    File copy(native(reopened), target);
     copy.flush_to_disk();
-    copy.close();
-
+    // Held open through the rename, which its sharing of deletion allows, so that no other swap
+    // takes it for a leftover.
     if (const DWORD error = move_over(temporary, wide_target); error != ERROR_SUCCESS) {
         throw os_failure(static_cast<int>(error), target);
     }
