@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "fileio/fileio.h"
 #include "fileio/wide_text.h"
@@ -351,19 +352,29 @@ DWORD move_over(const std::wstring& from, const std::wstring& to) {
     return error == ERROR_SUCCESS ? error : why_not_replaced(to, error);
 }
 
+// CopyFileW fails alike for a failed read of the source and a failed write of the copy. Reading
+// the source through tells the two apart: a failure there is the source's and names it.
+void read_through(const std::string& source) {
+    File from(source, OpenMode::read);
+    std::vector<char> buffer(std::size_t{1} << 16);
+    while (from.read_some(buffer) != 0) {
+    }
+}
+
 // Copies source to a fresh name beside target and reopens the copy, to flush it and to hold it:
 // while a swap holds its copy, no other swap removes it as a leftover, and while CopyFileW
 // writes it, its own handle does the same. The copy is returned closed when another swap took
 // it in the moment between the two.
-File held_copy_beside(const std::wstring& source, const std::string& target, std::wstring& temporary) {
+File held_copy_beside(const std::string& source, const std::string& target, std::wstring& temporary) {
     for (;;) {
         temporary = to_wide(temporary_name_beside(target));
-        if (CopyFileW(source.c_str(), temporary.c_str(), TRUE)) {
+        if (CopyFileW(to_wide(source).c_str(), temporary.c_str(), TRUE)) {
             break;
         }
         if (GetLastError() != ERROR_FILE_EXISTS) {
             Failure failure = last_os_failure(target);
             delete_file(temporary);  // a failed copy can leave part of the file behind
+            read_through(source);
             throw failure;
         }
     }
@@ -405,7 +416,7 @@ void replace_with_copy(const std::string& source, const std::string& target) {
     std::wstring temporary;
     File copy;
     for (int attempt = 1; attempt <= 3 && !copy.is_open(); ++attempt) {
-        copy = held_copy_beside(wide_source, target, temporary);
+        copy = held_copy_beside(source, target, temporary);
     }
     if (!copy.is_open()) {
         throw os_failure(ERROR_FILE_NOT_FOUND, target);
