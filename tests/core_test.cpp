@@ -163,9 +163,11 @@ TEST(FirstField, EndsAtCommaOrLineEndTrimsBlanksAndHonoursQuotes) {
 TEST_F(Core, SwapFailuresLoseNothing) {
 #ifdef _WIN32
     const int invalid_name = ERROR_INVALID_NAME;
+    const int no_folder = ERROR_PATH_NOT_FOUND;
     const int is_a_folder = ERROR_ACCESS_DENIED;
 #else
     const int invalid_name = EINVAL;
+    const int no_folder = ENOENT;
     const int is_a_folder = EISDIR;
 #endif
     const auto without = [](const std::string& path) { return fs::remove(path), nullptr; };
@@ -173,8 +175,8 @@ TEST_F(Core, SwapFailuresLoseNothing) {
         {1, [&] { return without(pack); }, 2, pack},
         {3, [&] { return without(source(3)); }, 2, source(3)},
         {1, [&] { return put(path_file, ""), nullptr; }, 62, path_file},
-        // read afresh on every click: here it names a game folder without a pack
-        {1, [&] { return store.read(), store.save(root + "/other"), nullptr; }, 2,
+        // read afresh on every click: here it names a game folder that does not exist
+        {1, [&] { return store.read(), store.save(root + "/other"), nullptr; }, no_folder,
          root + "/other/grimvolt/pakskin.pk3"},
         {1, [&] { return put(path_file, pack + '\0' + "x\r\n"), nullptr; }, invalid_name,
          pack + "\\0x/grimvolt/pakskin.pk3"},
