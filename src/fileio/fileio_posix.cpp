@@ -185,7 +185,8 @@ void remove_leftover_copies(const std::string& target) {
         if (!is_temporary_copy_of(name, target_name)) {
             continue;
         }
-        const int copy_fd = ::openat(::dirfd(folder.get()), name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        // Not blocking: something of that name might be a FIFO with no writer.
+        const int copy_fd = ::openat(::dirfd(folder.get()), name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (copy_fd >= 0) {
             const File copy(copy_fd, name);
             if (::flock(copy_fd, LOCK_EX | LOCK_NB) == 0) {
