@@ -1,16 +1,10 @@
 #include "ui/win32/dpi.h"
 
-#include <bit>
+#include "ui/win32/system_function.h"
 
 namespace beam::win32 {
 
 namespace {
-
-// A function of user32.dll that this Windows may lack; null when it does.
-template <typename Function>
-Function user32_function(const char* name) {
-    return std::bit_cast<Function>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name));
-}
 
 void release_screen(HDC screen) {
     ReleaseDC(nullptr, screen);
@@ -20,7 +14,7 @@ using ScreenDc = Owned<HDC, &release_screen>;
 }  // namespace
 
 UINT dpi_of(HWND window) {
-    static const auto get_dpi_for_window = user32_function<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
+    static const auto get_dpi_for_window = system_function<UINT(WINAPI*)(HWND)>(L"user32.dll", "GetDpiForWindow");
     if (get_dpi_for_window != nullptr) {
         return get_dpi_for_window(window);
     }
@@ -30,7 +24,7 @@ UINT dpi_of(HWND window) {
 
 Font message_font(UINT dpi) {
     static const auto system_parameters_for_dpi =
-        user32_function<BOOL(WINAPI*)(UINT, UINT, void*, UINT, UINT)>("SystemParametersInfoForDpi");
+        system_function<BOOL(WINAPI*)(UINT, UINT, void*, UINT, UINT)>(L"user32.dll", "SystemParametersInfoForDpi");
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
     if (system_parameters_for_dpi != nullptr) {
@@ -44,7 +38,7 @@ Font message_font(UINT dpi) {
 
 SIZE window_size_for_client(DWORD style, int client_width, int client_height, UINT dpi) {
     static const auto adjust_for_dpi =
-        user32_function<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
+        system_function<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>(L"user32.dll", "AdjustWindowRectExForDpi");
     RECT frame{0, 0, client_width, client_height};
     if (adjust_for_dpi != nullptr) {
         adjust_for_dpi(&frame, style, FALSE, 0, dpi);
