@@ -71,6 +71,24 @@ void on_window_destroyed(GtkWidget* window, gpointer /*unused*/) {
     }
 }
 
+// A web address in the label's text is never broken, so it moves whole to the next line: Pango
+// would otherwise break it after "https://", leaving the scheme alone at the end of a line.
+// Where it is wider than its box, it runs on into the window's margin.
+void keep_web_address_whole(GtkLabel* label, std::string_view text) {
+    const std::size_t start = text.find("https://");
+    if (start == std::string_view::npos) {
+        return;
+    }
+    const std::size_t end = std::min(text.find(' ', start), text.size());
+    PangoAttribute* no_breaks = pango_attr_allow_breaks_new(FALSE);
+    no_breaks->start_index = static_cast<guint>(start);
+    no_breaks->end_index = static_cast<guint>(end);
+    const std::unique_ptr<PangoAttrList, decltype(&pango_attr_list_unref)> attributes(pango_attr_list_new(),
+                                                                                      pango_attr_list_unref);
+    pango_attr_list_insert(attributes.get(), no_breaks);
+    gtk_label_set_attributes(label, attributes.get());
+}
+
 GtkWidget* new_control(const layout::Control& control) {
     const std::string text(control.text);
     switch (control.kind) {
@@ -80,6 +98,7 @@ GtkWidget* new_control(const layout::Control& control) {
             gtk_label_set_line_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD);
             gtk_label_set_xalign(GTK_LABEL(label), 0);
             gtk_label_set_yalign(GTK_LABEL(label), 0);
+            keep_web_address_whole(GTK_LABEL(label), text);
             return label;
         }
         case layout::ControlKind::text_field:  // the prompt's one field, which the contract reads and fills
