@@ -215,11 +215,10 @@ void close_prompt() {
 }
 
 void message_box(std::string_view text) {
-    // Kept above whichever window of the program is showing, if any; modal to all of them.
+    // Kept above the program's active window and modal to all of its windows. Before either
+    // window is shown, the parent is one not yet on screen: GTK then gives the window manager no
+    // parent for the box, which stands alone, and has nothing to warn about.
     GtkWindow* parent = gtk_application_get_active_window(program.app);
-    if (parent != nullptr && gtk_widget_get_visible(GTK_WIDGET(parent)) == FALSE) {
-        parent = nullptr;
-    }
     GtkWidget* dialog =
         gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER, GTK_BUTTONS_OK, "%s", readable(text).get());
     gtk_window_set_title(GTK_WINDOW(dialog), std::string(flow::kApplicationTitle).c_str());
