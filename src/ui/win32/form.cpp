@@ -131,18 +131,18 @@ void Form::remember_focus() {
     }
 }
 
-void Form::lay_out(UINT dpi, const RECT* suggested_position) {
+void Form::lay_out(UINT dpi, const RECT* suggested) {
     const int dots = static_cast<int>(dpi);
-    const SIZE size = window_size_for_client(kFormStyle, layout::to_pixels(layout_.client_width, dots),
-                                             layout::to_pixels(layout_.client_height, dots), dpi);
-    UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
-    POINT position{};
-    if (suggested_position != nullptr) {
-        position = {suggested_position->left, suggested_position->top};
+    if (suggested != nullptr) {
+        // The whole rectangle: a window dragged onto a monitor of another scale then keeps the
+        // same place under the pointer and does not bounce back to the monitor it came from.
+        SetWindowPos(window_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
     } else {
-        flags |= SWP_NOMOVE;
+        const SIZE size = window_size_for_client(kFormStyle, layout::to_pixels(layout_.client_width, dots),
+                                                 layout::to_pixels(layout_.client_height, dots), dpi);
+        SetWindowPos(window_, nullptr, 0, 0, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
     }
-    SetWindowPos(window_, nullptr, position.x, position.y, size.cx, size.cy, flags);
 
     Font font = message_font(dpi);
     for (std::size_t index = 0; index < controls_.size(); ++index) {

@@ -45,9 +45,9 @@ class Form {
   private:
     friend LRESULT CALLBACK form_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept;
 
-    // Sizes the window and places every control, with the message font, for dpi; at the
-    // position the window system suggests, when it does.
-    void lay_out(UINT dpi, const RECT* suggested_position);
+    // Sizes the window and places every control, with the message font, for dpi; the window
+    // takes the rectangle the window system suggests, when it does.
+    void lay_out(UINT dpi, const RECT* suggested);
     // Answers message, or returns false to leave it to the window system.
     bool handle(UINT message, WPARAM wparam, LPARAM lparam);
 
