@@ -68,12 +68,6 @@ void Form::register_class(HINSTANCE instance) {
     form_class.cbSize = sizeof form_class;
     form_class.lpfnWndProc = form_procedure;
     form_class.hInstance = instance;
-    form_class.hIcon =
-        static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(BEAM_TAILOR_ICON), IMAGE_ICON,
-                                      GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_SHARED));
-    form_class.hIconSm =
-        static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(BEAM_TAILOR_ICON), IMAGE_ICON,
-                                      GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
     form_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     form_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     form_class.lpszClassName = kFormClass;
@@ -154,6 +148,15 @@ void Form::lay_out(UINT dpi, const RECT* suggested) {
     }
     // The controls have let go of the old font; it goes now.
     font_ = std::move(font);
+
+    // Each window has its own icons, sized for the window's dots per inch rather than the system's.
+    const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window_, GWLP_HINSTANCE));
+    Icon small_icon = icon_for_dpi(instance, BEAM_TAILOR_ICON, true, dpi);
+    Icon large_icon = icon_for_dpi(instance, BEAM_TAILOR_ICON, false, dpi);
+    SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon.get()));
+    SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(large_icon.get()));
+    small_icon_ = std::move(small_icon);
+    large_icon_ = std::move(large_icon);
 }
 
 bool Form::handle(UINT message, WPARAM wparam, LPARAM lparam) {

@@ -45,8 +45,8 @@ class Form {
   private:
     friend LRESULT CALLBACK form_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept;
 
-    // Sizes the window and places every control, with the message font, for dpi; the window
-    // takes the rectangle the window system suggests, when it does.
+    // Sizes the window and places every control, with the message font and the icons, for dpi;
+    // the window takes the rectangle the window system suggests, when it does.
     void lay_out(UINT dpi, const RECT* suggested);
     // Answers message, or returns false to leave it to the window system.
     bool handle(UINT message, WPARAM wparam, LPARAM lparam);
@@ -57,6 +57,8 @@ class Form {
     std::vector<HWND> controls_;  // in the layout's tab order
     HWND focus_ = nullptr;
     Font font_;
+    Icon small_icon_;
+    Icon large_icon_;
 };
 
 }  // namespace beam::win32
