@@ -182,6 +182,15 @@ bool Form::handle(UINT message, WPARAM wparam, LPARAM lparam) {
         case WM_DPICHANGED:
             lay_out(HIWORD(wparam), reinterpret_cast<const RECT*>(lparam));
             return true;
+        case WM_SETTINGCHANGE:
+            // The user chose another system font or text size: the message font has changed.
+            if (wparam == SPI_SETNONCLIENTMETRICS) {
+                lay_out(dpi_of(window_), nullptr);
+            }
+            return false;
+        case WM_THEMECHANGED:
+            lay_out(dpi_of(window_), nullptr);
+            return false;
         case WM_NCDESTROY:
             SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
             events_.destroyed(window_);
