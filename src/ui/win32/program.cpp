@@ -105,7 +105,7 @@ int run_program(HINSTANCE instance) {
             DispatchMessageW(&message);
         }
     }
-    return 0;
+    return static_cast<int>(message.wParam);
 }
 
 }  // namespace beam::win32
