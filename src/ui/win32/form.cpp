@@ -114,8 +114,8 @@ HWND Form::control(std::string_view name) const {
     return nullptr;
 }
 
-void Form::show() const {
-    ShowWindow(window_, SW_SHOW);
+void Form::show(int command) const {
+    ShowWindow(window_, command);
 }
 
 void Form::remember_focus() {

@@ -37,8 +37,9 @@ class Form {
     [[nodiscard]] HWND window() const { return window_; }
     [[nodiscard]] HWND control(std::string_view name) const;
 
-    // Shows the window and makes it the active one.
-    void show() const;
+    // Shows the window as command says (SW_SHOW...), which for all but minimising commands makes
+    // it the active one.
+    void show(int command) const;
     // Keeps the control that has the focus, to give it back when the window is activated again.
     void remember_focus();
 

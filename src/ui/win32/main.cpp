@@ -4,8 +4,8 @@
 
 #include "ui/win32/program.h"
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_line*/, int /*show*/) {
-    return beam::win32::run_program(instance);
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_line*/, int show) {
+    return beam::win32::run_program(instance, show);
 }
 
 // A program without a console has nowhere to print why it terminates; leaving out the C++
