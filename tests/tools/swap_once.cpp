@@ -1,7 +1,6 @@
-// swap_once SOURCE TARGET: puts a copy of SOURCE in place of TARGET through the core's own swap,
-// as a skin click does, and prints how long the swap took in microseconds. On a failure it prints
-// the error report instead and ends with status 1. The fault tests run it under a file-size limit
-// and kill it mid-swap; bench/run times it against cp.
+// swap_once SOURCE TARGET: puts a copy of SOURCE in place of TARGET through the core's own swap, as
+// a skin click does, and prints how long it took in microseconds; on a failure, the error report
+// and status 1. The fault script limits and kills it; bench/run times it.
 
 #include <chrono>
 #include <cstdio>
@@ -15,24 +14,7 @@
 
 namespace {
 
-#ifdef _WIN32
-std::string utf8_argument(const wchar_t* argument) {
-    return beam::to_utf8(argument);
-}
-#else
-std::string utf8_argument(const char* argument) {
-    return argument;
-}
-#endif
-
-template <typename Char>
-int swap_once(int argc, Char** argv) {
-    if (argc != 3) {
-        std::fputs("usage: swap_once SOURCE TARGET\n", stderr);
-        return 2;
-    }
-    const std::string source = utf8_argument(argv[1]);
-    const std::string target = utf8_argument(argv[2]);
+int swap_once(const std::string& source, const std::string& target) {
     const auto start = std::chrono::steady_clock::now();
     try {
         beam::fileio::replace_with_copy(source, target);
@@ -50,10 +32,10 @@ int swap_once(int argc, Char** argv) {
 #ifdef _WIN32
 // Wide arguments: a path outside the ANSI code page reaches the swap whole.
 int wmain(int argc, wchar_t** argv) {
-    return swap_once(argc, argv);
+    return argc == 3 ? swap_once(beam::to_utf8(argv[1]), beam::to_utf8(argv[2])) : 2;
 }
 #else
 int main(int argc, char** argv) {
-    return swap_once(argc, argv);
+    return argc == 3 ? swap_once(argv[1], argv[2]) : 2;
 }
 #endif

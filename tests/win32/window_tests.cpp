@@ -1,429 +1,309 @@
-// BeamTailor.exe as its user meets it: its windows, its keys and its clicks, on the real path
-// file and real skin files.
+// BeamTailor.exe as its user meets it: started from beside this test, worked through the window
+// system alone, on the real path file c:/q3path.cfg and a real game folder.
 
 #include <gtest/gtest.h>
-#include <oleacc.h>
+#include <windows.h>
 
 #include <array>
+#include <chrono>
 #include <filesystem>
-#include <span>
-#include <string>
+#include <fstream>
+#include <functional>
+#include <thread>
 
-#include "driver.h"
+#include "fileio/wide_text.h"
+#include "ui/win32/owned.h"
 
-namespace beam::testing {
+namespace beam {
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kDefaultLine = "c:/program files/Quake III Arena\r\n";
-const std::wstring kDefaultFolder = L"c:/program files/Quake III Arena";
-const std::wstring kPromptCaption = L"Note";
-const std::wstring kChooserCaption = L"Beam Tailor";
+const fs::path kPathFile = "c:/q3path.cfg";
+const std::string kDefaultLine = "c:/program files/Quake III Arena\r\n";
+const std::string kGame = (fs::temp_directory_path() / "beam-game").generic_string();
+const std::string kPack = kGame + "/grimvolt/pakskin.pk3";
+const std::string kOldPack = "active pack\r\n\x1a as the player left it";
+const wchar_t* const kConfirmations[] = {L"Old Q3 Skin selected", L"Gv Skin selected", L"Metal Skins selected"};
 
-// A control as the user should see it: class, text and box in twips.
-struct ExpectedControl {
-    std::wstring class_name;
-    std::wstring text;
-    int left;
-    int top;
-    int width;
-    int height;
-};
-
-const std::wstring kCredit =
-    L"Beam Tailor for GV 1.0,1.1 and 2.0 by Kestrel" + std::wstring(25, L' ') + L"https://grimvolt.example.org/";
-
-// In the order the window keeps its controls: labels first, so that screen readers name the field
-// after the label before it, then the others in tab order.
-const std::array<ExpectedControl, 3> kPromptControls{{
-    {L"Static", L"Please enter Quake 3 Path", 240, 240, 3615, 495},
-    {L"Edit", kDefaultFolder, 240, 720, 3135, 375},
-    {L"Button", L"ok", 240, 1320, 1095, 375},
-}};
-const std::array<ExpectedControl, 4> kChooserControls{{
-    {L"Static", kCredit, 2160, 240, 2775, 1095},
-    {L"Button", L"Old Q3 Skin", 240, 120, 1455, 495},
-    {L"Button", L"GV skin", 240, 720, 1455, 495},
-    {L"Button", L"Metal Skin", 240, 1320, 1455, 495},
-}};
-
-struct PromptControls {
-    HWND label;
-    HWND field;
-    HWND ok;
-};
-PromptControls prompt_controls(HWND prompt) {
-    const std::vector<HWND> controls = children(prompt);
-    return {controls.at(0), controls.at(1), controls.at(2)};
+std::string source(int row) {
+    return kGame + "/grimvolt/skindata" + std::to_string(row) + ".ncx";
+}
+std::string bytes_of(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+void put(const fs::path& path, const std::string& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+bool wait_until(const std::function<bool()>& holds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (; !holds(); std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+    }
+    return true;
+}
+// WM_GETTEXT reads another process's controls, where GetWindowText does not.
+std::wstring text_of(HWND window) {
+    std::wstring text(4096, L'\0');
+    text.resize(
+        static_cast<std::size_t>(SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()))));
+    return text;
+}
+std::wstring class_of(HWND window) {
+    std::wstring name(64, L'\0');
+    name.resize(static_cast<std::size_t>(GetClassNameW(window, name.data(), 64)));
+    return name.substr(name.find(L'!') + 1);  // the common controls' version may precede it
+}
+// A window's controls in the order it keeps them: labels first, then the rest in tab order.
+std::vector<HWND> controls_of(HWND window) {
+    std::vector<HWND> controls;
+    for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        controls.push_back(child);
+    }
+    return controls;
+}
+// The visible window of that caption that is no message box, or without one the message box.
+HWND shown(const wchar_t* caption) {
+    for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, nullptr, caption)) != nullptr;) {
+        if (IsWindowVisible(window) && (class_of(window) == L"#32770") == (caption == nullptr)) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+// Keys pressed together and released, through the input queue as from a keyboard.
+void press(const std::vector<WORD>& keys) {
+    std::vector<INPUT> inputs;
+    for (const DWORD flags : {0UL, static_cast<DWORD>(KEYEVENTF_KEYUP)}) {
+        for (const WORD key : keys) {
+            INPUT& input = inputs.emplace_back();
+            input.type = INPUT_KEYBOARD;
+            input.ki.wVk = key;
+            input.ki.dwFlags = flags;
+        }
+    }
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+// Posted, not sent: a click that opens a message box returns only once the box is closed.
+void click(HWND button) {
+    PostMessageW(button, BM_CLICK, 0, 0);
+}
+void close_box_of(HWND window) {
+    PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+}
+// The message box, with the program's title and a text from head to tail, while neither window
+// takes input; then its OK.
+void answer_box(const std::wstring& head, const std::string& tail = "") {
+    HWND box = nullptr;
+    ASSERT_TRUE(wait_until([&] { return (box = shown(nullptr)) != nullptr; }));
+    EXPECT_EQ(text_of(box), L"Beam Tailor");
+    const std::wstring text = text_of(GetDlgItem(box, 0xFFFF));
+    EXPECT_TRUE(text.starts_with(head) && text.ends_with(to_wide(tail))) << to_utf8(text);
+    for (HWND window : {shown(L"Note"), shown(L"Beam Tailor")}) {
+        EXPECT_FALSE(window != nullptr && IsWindowEnabled(window)) << to_utf8(text_of(window));
+    }
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
 }
 
-// "Old Q3 Skin", "GV skin" and "Metal Skin", for rows 1 to 3.
-std::array<HWND, 3> skin_buttons(HWND chooser) {
-    const std::vector<HWND> controls = children(chooser);
-    return {controls.at(1), controls.at(2), controls.at(3)};
-}
-
-void release(IAccessible* object) {
-    object->Release();
-}
-using Accessible = win32::Owned<IAccessible*, &release>;
-using String = win32::Owned<BSTR, &SysFreeString>;
-
-int pixels(int twips, int dpi) {
-    return MulDiv(twips, dpi, 1440);
-}
-
-// The program's class names may carry the common controls' version in front.
-std::wstring plain_class_name(HWND window) {
-    const std::wstring name = class_name(window);
-    return name.substr(name.find(L'!') + 1);
-}
-
-// Each test starts the program on a fresh path file and a game folder holding the active pack
-// and three skin sources, each with different bytes.
+// Each test starts with no path file and a game folder of an active pack and three skin sources.
 class BeamTailorExe : public ::testing::Test {
   protected:
     void SetUp() override {
+        GetDesktopWindow();  // Wine's desktop stays open while this process runs: no reopening per program
+        SetProcessDPIAware();
         fs::remove_all(kPathFile);
-        fs::remove_all(game_);
-        fs::create_directories(mod_);
-        write_file(pack_, "active pack\r\n\x1a as the player last left it");
+        fs::remove_all(kGame);
+        put(kPack, kOldPack);
         for (int row = 1; row <= 3; ++row) {
-            write_file(source(row),
-                       "skin source " + std::to_string(row) + std::string(row * 1000, static_cast<char>(row)));
+            put(source(row), std::string(1000U * static_cast<unsigned>(row), static_cast<char>('0' + row)));
         }
     }
-    void TearDown() override {
-        fs::remove_all(kPathFile);
-        fs::remove_all(game_);
+    void TearDown() override { TerminateProcess(process_.get(), 1); }
+
+    // Starts the program on a screen of dpi dots per inch; with a path file, naming the game folder.
+    void start(bool with_path_file, DWORD dpi = 96) {
+        if (with_path_file) {
+            put(kPathFile, kGame + "\r\n");
+        }
+        RegSetKeyValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels", REG_DWORD, &dpi, sizeof dpi);
+        std::wstring exe(MAX_PATH, L'\0');
+        exe.resize(GetModuleFileNameW(nullptr, exe.data(), MAX_PATH));
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION started{};
+        ASSERT_TRUE(CreateProcessW(fs::path(exe).replace_filename("BeamTailor.exe").c_str(), nullptr, nullptr, nullptr,
+                                   FALSE, 0, nullptr, nullptr, &startup, &started));
+        process_ = Handle(started.hProcess);
+        thread_ = Handle(started.hThread);
+        wait_until([] { return shown(nullptr) || (shown(L"Note") && shown(L"Beam Tailor")); });  // or an error
+        prompt = shown(L"Note");
+        chooser = shown(L"Beam Tailor");
+    }
+    [[nodiscard]] GUITHREADINFO input() const {
+        GUITHREADINFO state{};
+        state.cbSize = sizeof state;
+        GetGUIThreadInfo(GetThreadId(thread_.get()), &state);
+        return state;
+    }
+    [[nodiscard]] bool focus_on(HWND control) const {
+        return wait_until([&] { return input().hwndFocus == control; });
+    }
+    [[nodiscard]] bool ends_cleanly() const {
+        DWORD code = 1;
+        return WaitForSingleObject(process_.get(), 10000) == WAIT_OBJECT_0 &&
+               GetExitCodeProcess(process_.get(), &code) && code == 0;
     }
 
-    [[nodiscard]] std::wstring source(int row) const {
-        return (mod_ / ("skindata" + std::to_string(row) + ".ncx")).wstring();
-    }
-    // The game folder as a player types it, with forward slashes.
-    [[nodiscard]] std::string game_folder() const { return game_.generic_string(); }
+    using Handle = win32::Owned<HANDLE, &CloseHandle>;
+    Handle process_;
+    Handle thread_;
+    HWND prompt = nullptr;
+    HWND chooser = nullptr;
+};
 
-    static void expect_laid_out(HWND window,
-                                int client_width,
-                                int client_height,
-                                std::span<const ExpectedControl> expected,
-                                int dpi) {
+class Layout : public BeamTailorExe, public ::testing::WithParamInterface<DWORD> {};
+
+TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAndAResizeMovesNothing) {
+    const int dpi = static_cast<int>(GetParam());
+    start(false, GetParam());
+    ASSERT_TRUE(prompt && chooser);
+    HWND field = controls_of(prompt).at(1);
+    EXPECT_TRUE(focus_on(field));
+    EXPECT_EQ(input().hwndActive, prompt);
+    EXPECT_EQ(input().hwndCaret, field);
+    bool above = false;
+    for (HWND below = prompt; below != nullptr; below = GetWindow(below, GW_HWNDNEXT)) {
+        above = above || below == chooser;
+    }
+    EXPECT_TRUE(above) << "the chooser shown first, the prompt on top of it";
+    EXPECT_EQ(bytes_of(kPathFile), kDefaultLine);
+
+    const std::wstring credit =
+        L"Beam Tailor for GV 1.0,1.1 and 2.0 by Kestrel" + std::wstring(25, L' ') + L"https://grimvolt.example.org/";
+    const struct {
+        HWND window;
+        int width, height;
+        std::vector<std::tuple<std::wstring, std::wstring, std::array<int, 4>>> controls;  // class, text, twips
+    } windows[] = {{prompt,
+                    4380,
+                    2085,
+                    {{L"Static", L"Please enter Quake 3 Path", {240, 240, 3615, 495}},
+                     {L"Edit", L"c:/program files/Quake III Arena", {240, 720, 3135, 375}},
+                     {L"Button", L"ok", {240, 1320, 1095, 375}}}},
+                   {chooser,
+                    5535,
+                    2610,
+                    {{L"Static", credit, {2160, 240, 2775, 1095}},
+                     {L"Button", L"Old Q3 Skin", {240, 120, 1455, 495}},
+                     {L"Button", L"GV skin", {240, 720, 1455, 495}},
+                     {L"Button", L"Metal Skin", {240, 1320, 1455, 495}}}}};
+    const auto pixels = [dpi](int twips) { return MulDiv(twips, dpi, 1440); };
+    for (const auto& [window, width, height, controls] : windows) {
         RECT client{};
         GetClientRect(window, &client);
-        EXPECT_EQ(client.right, pixels(client_width, dpi));
-        EXPECT_EQ(client.bottom, pixels(client_height, dpi));
-        const auto style = static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE));
-        EXPECT_EQ(style & WS_OVERLAPPEDWINDOW, static_cast<DWORD>(WS_OVERLAPPEDWINDOW)) << "sizable, with every box";
-
-        const std::vector<HWND> controls = children(window);
-        ASSERT_EQ(controls.size(), expected.size());
-        for (std::size_t index = 0; index < expected.size(); ++index) {
-            const ExpectedControl& control = expected[index];
-            SCOPED_TRACE(to_utf8(control.text));
-            EXPECT_EQ(plain_class_name(controls[index]), control.class_name);
-            EXPECT_EQ(window_text(controls[index]), control.text);
-            const RECT box = rect_in_parent(controls[index]);
-            EXPECT_EQ(box.left, pixels(control.left, dpi));
-            EXPECT_EQ(box.top, pixels(control.top, dpi));
-            EXPECT_EQ(box.right - box.left, pixels(control.width, dpi));
-            EXPECT_EQ(box.bottom - box.top, pixels(control.height, dpi));
-            const auto control_style = static_cast<DWORD>(GetWindowLongW(controls[index], GWL_STYLE));
-            EXPECT_EQ((control_style & WS_TABSTOP) != 0, control.class_name != L"Static") << "labels take no focus";
-            if (control.class_name == L"Button") {
-                EXPECT_EQ(control_style & BS_TYPEMASK, static_cast<DWORD>(BS_PUSHBUTTON)) << "no default button";
+        EXPECT_EQ(client.right, pixels(width));
+        EXPECT_EQ(client.bottom, pixels(height));
+        for (const bool resized : {false, true}) {
+            if (resized) {  // wider and lower
+                SetWindowPos(window, nullptr, 0, 0, pixels(width) * 2, pixels(height), SWP_NOMOVE | SWP_NOZORDER);
+                EXPECT_TRUE(wait_until([&] { return GetClientRect(window, &client) && client.right > pixels(width); }));
+            }
+            ASSERT_EQ(controls_of(window).size(), controls.size());
+            for (std::size_t at = 0; at < controls.size(); ++at) {
+                const auto& [kind, text, twips] = controls[at];
+                HWND control = controls_of(window)[at];
+                EXPECT_EQ(class_of(control), kind);
+                EXPECT_EQ(text_of(control), text);
+                RECT box{};
+                GetWindowRect(control, &box);
+                MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&box), 2);
+                const std::array<int, 4> shown{box.left, box.top, box.right - box.left, box.bottom - box.top};
+                EXPECT_EQ(shown, (std::array{pixels(twips[0]), pixels(twips[1]), pixels(twips[2]), pixels(twips[3])}))
+                    << to_utf8(text) << (resized ? " after a resize" : "");
             }
         }
     }
 
-    void expect_both_windows_laid_out_at(int dpi) {
-        const RunningProgram program;
-        HWND prompt = program.wait_for_window(kPromptCaption);
-        HWND chooser = program.wait_for_window(kChooserCaption);
-        ASSERT_NE(prompt, nullptr);
-        ASSERT_NE(chooser, nullptr);
-        expect_laid_out(prompt, 4380, 2085, kPromptControls, dpi);
-        expect_laid_out(chooser, 5535, 2610, kChooserControls, dpi);
-    }
-
-    fs::path game_ = fs::temp_directory_path() / "beam-tailor-game";
-    fs::path mod_ = game_ / "grimvolt";
-    std::wstring pack_ = (mod_ / "pakskin.pk3").wstring();
-};
-
-TEST_F(BeamTailorExe, StartsWithThePromptOnTopOfTheChooserAndTheCaretInTheField) {
-    const RunningProgram program;
-    HWND prompt = program.wait_for_window(kPromptCaption);
-    HWND chooser = program.wait_for_window(kChooserCaption);
-    ASSERT_NE(prompt, nullptr);
-    ASSERT_NE(chooser, nullptr);
-    EXPECT_TRUE(is_above(prompt, chooser));
-    HWND field = prompt_controls(prompt).field;
-    EXPECT_TRUE(program.wait_for_focus(field));
-    const GUITHREADINFO input = program.input_state();
-    EXPECT_EQ(input.hwndActive, prompt);
-    EXPECT_EQ(input.hwndCaret, field);
-    EXPECT_EQ(window_text(field), kDefaultFolder);
-    EXPECT_GE(SendMessageW(field, EM_GETLIMITTEXT, 0, 0), 0x7FFFFFFE) << "the field takes text of any length";
-    EXPECT_EQ(file_bytes(kPathFile), kDefaultLine) << "the first start creates the path file";
-}
-
-TEST_F(BeamTailorExe, ScreenReadersNameTheFieldAfterItsLabel) {
-    const RunningProgram program;
-    HWND prompt = program.wait_for_window(kPromptCaption);
-    ASSERT_NE(prompt, nullptr);
-    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-    void* object = nullptr;
-    ASSERT_EQ(AccessibleObjectFromWindow(prompt_controls(prompt).field, static_cast<DWORD>(OBJID_CLIENT),
-                                         IID_IAccessible, &object),
-              S_OK);
-    const Accessible field(static_cast<IAccessible*>(object));
-    VARIANT self{};
-    self.vt = VT_I4;
-    self.lVal = CHILDID_SELF;
-    BSTR text = nullptr;
-    field.get()->get_accName(self, &text);
-    const String name(text);
-    EXPECT_EQ(std::wstring(name ? name.get() : L""), L"Please enter Quake 3 Path");
-}
-
-TEST_F(BeamTailorExe, LaysOutBothWindowsInTwipsAt96Dpi) {
-    const ScreenDpi dpi(96);
-    expect_both_windows_laid_out_at(96);
-}
-
-TEST_F(BeamTailorExe, LaysOutBothWindowsInTwipsAt144Dpi) {
-    const ScreenDpi dpi(144);
-    expect_both_windows_laid_out_at(144);
-}
-
-TEST_F(BeamTailorExe, ResizingAWindowMovesNoControl) {
-    const RunningProgram program;
-    HWND chooser = program.wait_for_window(kChooserCaption);
-    ASSERT_NE(chooser, nullptr);
-    std::vector<RECT> before;
-    for (HWND control : children(chooser)) {
-        before.push_back(rect_in_parent(control));
-    }
-    SetWindowPos(chooser, nullptr, 0, 0, 900, 700, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    ASSERT_TRUE(wait_until([&] {
-        RECT client{};
-        GetClientRect(chooser, &client);
-        return client.right > 600;
-    }));
-    const std::vector<HWND> controls = children(chooser);
-    for (std::size_t index = 0; index < controls.size(); ++index) {
-        const RECT after = rect_in_parent(controls[index]);
-        EXPECT_TRUE(EqualRect(&after, &before[index]) != FALSE) << to_utf8(window_text(controls[index]));
-    }
-}
-
-TEST_F(BeamTailorExe, TabMovesThroughFieldAndButtonsInOrderSkippingLabels) {
-    const RunningProgram program;
-    HWND prompt = program.wait_for_window(kPromptCaption);
-    HWND chooser = program.wait_for_window(kChooserCaption);
-    ASSERT_NE(prompt, nullptr);
-    ASSERT_NE(chooser, nullptr);
-    const PromptControls controls = prompt_controls(prompt);
-    ASSERT_TRUE(program.wait_for_focus(controls.field));
-    press_key(VK_TAB);
-    EXPECT_TRUE(program.wait_for_focus(controls.ok));
-    press_key(VK_TAB);
-    EXPECT_TRUE(program.wait_for_focus(controls.field));
-    press_shift_tab();
-    EXPECT_TRUE(program.wait_for_focus(controls.ok));
-
-    // The chooser had the focus on its first button before the prompt came up, and gets it back.
-    close_by_close_box(prompt);
-    const std::array<HWND, 3> buttons = skin_buttons(chooser);
-    ASSERT_TRUE(program.wait_for_focus(buttons[0]));
-    EXPECT_EQ(program.input_state().hwndActive, chooser);
-    for (HWND next : {buttons[1], buttons[2], buttons[0]}) {
-        press_key(VK_TAB);
-        EXPECT_TRUE(program.wait_for_focus(next)) << to_utf8(window_text(next));
-    }
-}
-
-TEST_F(BeamTailorExe, OkSavesTheFieldAtOnceAndClosesOnlyThePrompt) {
-    const RunningProgram program;
-    HWND prompt = program.wait_for_window(kPromptCaption);
-    ASSERT_NE(prompt, nullptr);
-    const std::wstring typed = L" d:/Games/Q3 , second field ";
-    SendMessageW(prompt_controls(prompt).field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(typed.c_str()));
-    click(prompt_controls(prompt).ok);
-
-    ASSERT_TRUE(wait_until([&] { return IsWindow(prompt) == FALSE; }));
-    EXPECT_EQ(file_bytes(kPathFile), " d:/Games/Q3 , second field \r\n") << "on disk while the program runs";
-    HWND chooser = program.window(kChooserCaption);
-    ASSERT_NE(chooser, nullptr);
-    EXPECT_TRUE(IsWindowEnabled(chooser));
-    EXPECT_TRUE(program.is_running());
-
-    close_by_close_box(chooser);
-    EXPECT_TRUE(program.ends_cleanly()) << "the last window closed";
-    EXPECT_EQ(file_bytes(kPathFile), " d:/Games/Q3 , second field \r\n");
-}
-
-TEST_F(BeamTailorExe, OkOnAnEmptyFieldSavesAnEmptyLine) {
-    const RunningProgram program;
-    HWND prompt = program.wait_for_window(kPromptCaption);
-    ASSERT_NE(prompt, nullptr);
-    SendMessageW(prompt_controls(prompt).field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
-    click(prompt_controls(prompt).ok);
-    ASSERT_TRUE(wait_until([&] { return IsWindow(prompt) == FALSE; }));
-    EXPECT_EQ(file_bytes(kPathFile), "\r\n");
-}
-
-TEST_F(BeamTailorExe, ClosingThePromptSavesNothingAndTheChooserLastEndsTheProgram) {
-    write_file(kPathFile, "d:/games/q3\r\n");
-    const RunningProgram program;
-    HWND prompt = program.wait_for_window(kPromptCaption);
-    HWND chooser = program.wait_for_window(kChooserCaption);
-    ASSERT_NE(prompt, nullptr);
-    ASSERT_NE(chooser, nullptr);
-    EXPECT_EQ(window_text(prompt_controls(prompt).field), L"d:/games/q3");
-    SendMessageW(prompt_controls(prompt).field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"typed, never saved"));
-
-    close_by_close_box(prompt);
-    ASSERT_TRUE(wait_until([&] { return IsWindow(prompt) == FALSE; }));
+    // The prompt's close box saves nothing and leaves the chooser, whose close box ends the program.
+    SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"typed, never saved"));
+    close_box_of(prompt);
+    ASSERT_TRUE(wait_until([&] { return !IsWindow(prompt); }));
     EXPECT_TRUE(IsWindowVisible(chooser));
-    EXPECT_TRUE(program.is_running());
-    close_by_close_box(chooser);
-    EXPECT_TRUE(program.ends_cleanly());
-    EXPECT_EQ(file_bytes(kPathFile), std::string("d:/games/q3\r\n") + kDefaultLine);
+    close_box_of(chooser);
+    EXPECT_TRUE(ends_cleanly());
+    EXPECT_EQ(bytes_of(kPathFile), kDefaultLine);
 }
 
-TEST_F(BeamTailorExe, ClosingTheChooserFirstLeavesThePromptWhoseOkEndsTheProgram) {
-    const RunningProgram program;
-    HWND prompt = program.wait_for_window(kPromptCaption);
-    HWND chooser = program.wait_for_window(kChooserCaption);
-    ASSERT_NE(prompt, nullptr);
-    ASSERT_NE(chooser, nullptr);
-    close_by_close_box(chooser);
-    ASSERT_TRUE(wait_until([&] { return IsWindow(chooser) == FALSE; }));
-    EXPECT_TRUE(IsWindowVisible(prompt));
-    EXPECT_TRUE(program.is_running());
+INSTANTIATE_TEST_SUITE_P(Dpi, Layout, ::testing::Values(96, 144));
 
-    SendMessageW(prompt_controls(prompt).field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"e:/q3"));
-    click(prompt_controls(prompt).ok);
-    EXPECT_TRUE(program.ends_cleanly());
-    EXPECT_EQ(file_bytes(kPathFile), "e:/q3\r\n");
-}
-
-TEST_F(BeamTailorExe, EachSkinButtonSwapsThePackAndConfirmsInAnApplicationModalBox) {
-    write_file(kPathFile, game_folder() + "\r\n");
-    const RunningProgram program;
-    HWND prompt = program.wait_for_window(kPromptCaption);
-    HWND chooser = program.wait_for_window(kChooserCaption);
-    ASSERT_NE(prompt, nullptr);
-    ASSERT_NE(chooser, nullptr);
-    const std::array<HWND, 3> buttons = skin_buttons(chooser);
-    const std::array<std::wstring, 3> confirmations{L"Old Q3 Skin selected", L"Gv Skin selected",
-                                                    L"Metal Skins selected"};
-
-    for (int row : {3, 1, 2, 2}) {
-        SCOPED_TRACE("row " + std::to_string(row));
-        click(buttons[row - 1]);
-        HWND box = program.wait_for_message_box();
-        ASSERT_NE(box, nullptr);
-        EXPECT_EQ(window_text(box), L"Beam Tailor");
-        EXPECT_EQ(message_box_text(box), confirmations[row - 1]);
-        EXPECT_FALSE(shows_icon(box));
-        EXPECT_FALSE(IsWindowEnabled(prompt)) << "no window takes input while the box is up";
-        EXPECT_FALSE(IsWindowEnabled(chooser));
-        EXPECT_EQ(file_bytes(pack_), file_bytes(source(row))) << "swapped before the confirmation";
-
-        press_ok(box);
-        EXPECT_TRUE(wait_until([&] {
-            return program.message_box() == nullptr && IsWindowEnabled(prompt) != FALSE &&
-                   IsWindowEnabled(chooser) != FALSE;
-        })) << "both windows take input again";
-        EXPECT_EQ(window_text(prompt_controls(prompt).field), to_wide(game_folder())) << "the prompt is untouched";
+TEST_F(BeamTailorExe, KeysAndClicksSwapAndConfirmWhileNeitherWindowTakesInput) {
+    start(true);
+    ASSERT_TRUE(prompt && chooser);
+    const std::vector<HWND> on_prompt = controls_of(prompt);
+    const std::vector<HWND> buttons = controls_of(chooser);
+    // Enter in the field presses nothing: once the Tab after it has moved the focus, nothing is saved.
+    ASSERT_TRUE(focus_on(on_prompt[1]));
+    press({VK_RETURN});
+    for (const auto& [keys, focus] : {std::pair{std::vector<WORD>{VK_TAB}, on_prompt[2]},
+                                      {{VK_TAB}, on_prompt[1]},
+                                      {{VK_SHIFT, VK_TAB}, on_prompt[2]}}) {
+        press(keys);
+        EXPECT_TRUE(focus_on(focus));
     }
-    EXPECT_EQ(file_bytes(kPathFile), game_folder() + "\r\n" + kDefaultLine);
+    EXPECT_EQ(bytes_of(kPathFile), kGame + "\r\n" + kDefaultLine);
+
+    const auto expect_swap = [&](int row) {
+        answer_box(kConfirmations[row - 1]);
+        EXPECT_EQ(bytes_of(kPack), bytes_of(source(row)));
+        EXPECT_TRUE(wait_until([&] { return IsWindowEnabled(prompt) && IsWindowEnabled(chooser); }));
+    };
+    for (int row : {3, 1, 2}) {
+        click(buttons.at(static_cast<std::size_t>(row)));
+        expect_swap(row);
+    }
+    // The focus is back on the button clicked last: Space presses it; then Tab and Enter the next.
+    ASSERT_TRUE(focus_on(buttons[2]));
+    press({VK_SPACE});
+    expect_swap(2);
+    press({VK_TAB});
+    ASSERT_TRUE(focus_on(buttons[3]));
+    press({VK_RETURN});
+    expect_swap(3);
+    press({VK_TAB});
+    EXPECT_TRUE(focus_on(buttons[1])) << "round, past the label";
+
+    // The chooser's close box leaves the prompt, untouched; its "ok" saves the field and ends the program.
+    close_box_of(chooser);
+    ASSERT_TRUE(wait_until([&] { return !IsWindow(chooser); }));
+    EXPECT_EQ(text_of(on_prompt[1]), to_wide(kGame));
+    SendMessageW(on_prompt[1], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L" e:/q3 , x"));
+    click(on_prompt[2]);
+    EXPECT_TRUE(ends_cleanly());
+    EXPECT_EQ(bytes_of(kPathFile), " e:/q3 , x\r\n");
 }
 
-TEST_F(BeamTailorExe, AFailedSwapReportsTheErrorKeepsThePackAndEndsTheProgram) {
+TEST_F(BeamTailorExe, AFailedSwapReportsTheErrorLosesNothingAndEndsTheProgram) {
     fs::remove(source(2));
-    write_file(kPathFile, game_folder() + "\r\n");
-    const std::string pack_before = file_bytes(pack_);
-    const RunningProgram program;
-    HWND prompt = program.wait_for_window(kPromptCaption);
-    HWND chooser = program.wait_for_window(kChooserCaption);
-    ASSERT_NE(chooser, nullptr);
-
-    click(skin_buttons(chooser)[1]);
-    HWND box = program.wait_for_message_box();
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(window_text(box), L"Beam Tailor");
-    const std::string report = to_utf8(message_box_text(box));
-    EXPECT_EQ(report.rfind("Error 2: ", 0), 0U) << report;
-    EXPECT_NE(report.find("skindata2.ncx"), std::string::npos) << report;
-    EXPECT_FALSE(IsWindowEnabled(prompt));
-    EXPECT_FALSE(IsWindowEnabled(chooser));
-
-    press_ok(box);
-    EXPECT_TRUE(program.ends_cleanly()) << "the error report ends the program";
-    EXPECT_EQ(file_bytes(pack_), pack_before);
-    EXPECT_EQ(std::distance(fs::directory_iterator(mod_), fs::directory_iterator()), 3) << "no copy left behind";
+    start(true);
+    ASSERT_TRUE(prompt && chooser);
+    click(controls_of(chooser).at(2));
+    answer_box(L"Error 2: ", "\n" + source(2));
+    EXPECT_TRUE(ends_cleanly());
+    EXPECT_EQ(bytes_of(kPack), kOldPack);
+    EXPECT_EQ(std::distance(fs::directory_iterator(kGame + "/grimvolt"), fs::directory_iterator()), 3);
 }
 
 TEST_F(BeamTailorExe, AStartThatCannotSeedThePathFileShowsOnlyTheErrorReport) {
-    fs::create_directory(kPathFile);  // a folder where the path file should be
-    const RunningProgram program;
-    HWND box = program.wait_for_message_box();
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(program.windows(), std::vector<HWND>{box}) << "no window is shown";
-    EXPECT_EQ(to_utf8(message_box_text(box)).rfind("Error ", 0), 0U);
-    press_ok(box);
-    EXPECT_TRUE(program.ends_cleanly());
-}
-
-TEST_F(BeamTailorExe, EnterInTheFieldPressesNothingButEnterAndSpaceOnAFocusedButtonPressIt) {
-    write_file(kPathFile, game_folder() + "\r\n");
-    const RunningProgram program;
-    HWND prompt = program.wait_for_window(kPromptCaption);
-    ASSERT_NE(prompt, nullptr);
-    const PromptControls controls = prompt_controls(prompt);
-    ASSERT_TRUE(program.wait_for_focus(controls.field));
-
-    press_key(VK_RETURN);
-    press_key(VK_ESCAPE);
-    type_character(L'x');
-    // Keys are taken in order: once the x is in, Enter and Esc have had their effect.
-    ASSERT_TRUE(wait_until([&] { return window_text(controls.field).find(L'x') != std::wstring::npos; }));
-    EXPECT_TRUE(IsWindowVisible(prompt));
-    EXPECT_EQ(program.message_box(), nullptr);
-    EXPECT_EQ(file_bytes(kPathFile), game_folder() + "\r\n" + kDefaultLine) << "nothing saved";
-
-    press_key(VK_BACK);
-    ASSERT_TRUE(wait_until([&] { return window_text(controls.field) == to_wide(game_folder()); }));
-    press_key(VK_TAB);
-    ASSERT_TRUE(program.wait_for_focus(controls.ok));
-    press_key(VK_RETURN);
-    ASSERT_TRUE(wait_until([&] { return IsWindow(prompt) == FALSE; }));
-    EXPECT_EQ(file_bytes(kPathFile), game_folder() + "\r\n");
-
-    // Back on the chooser, the focus is on "Old Q3 Skin", given back on activation rather than
-    // reached by Tab: Enter presses it all the same. Then Tab and Space press "GV skin".
-    HWND chooser = program.window(kChooserCaption);
-    ASSERT_NE(chooser, nullptr);
-    const std::array<HWND, 3> buttons = skin_buttons(chooser);
-    ASSERT_TRUE(program.wait_for_focus(buttons[0]));
-    for (const auto& [key, row] : {std::pair{VK_RETURN, 1}, std::pair{VK_SPACE, 2}}) {
-        if (row == 2) {
-            press_key(VK_TAB);
-            ASSERT_TRUE(program.wait_for_focus(buttons[1]));
-        }
-        press_key(static_cast<WORD>(key));
-        HWND box = program.wait_for_message_box();
-        ASSERT_NE(box, nullptr) << "row " << row;
-        EXPECT_EQ(file_bytes(pack_), file_bytes(source(row)));
-        press_ok(box);
-        ASSERT_TRUE(program.wait_for_focus(buttons[row - 1])) << "the focus comes back to the button";
-    }
+    fs::create_directory(kPathFile);  // a folder where the path file belongs
+    start(false);
+    EXPECT_FALSE(prompt || chooser);
+    answer_box(L"Error ", "\nc:/q3path.cfg");
+    EXPECT_TRUE(ends_cleanly());
 }
 
 }  // namespace
-}  // namespace beam::testing
+}  // namespace beam
