@@ -3,19 +3,37 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
 #include <random>
+#include <regex>
 
+#include "fileio/fileio.h"
 #include "flow/flow.h"
 #include "flow/ui.h"
 #include "skins/skins.h"
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sched.h>
+#include <sys/fsuid.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
 #endif
 
 namespace beam {
@@ -26,6 +44,7 @@ using Files = std::map<std::string, std::string>;
 
 std::vector<std::string> message_boxes;
 constexpr const char* kDefault = "c:/program files/Quake III Arena";
+constexpr const char* kOldPack = "the pack in effect\r\n\x1a as the player left it";
 
 std::string bytes_of(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -36,22 +55,30 @@ void put(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
+// A fault a case makes: set up by make, and undone when what make returns goes.
+struct Fault {
+    int row;
+    std::function<std::shared_ptr<void>()> make;
+    int number;            // of the error reported; 0 for none
+    std::string reported;  // the path in the report, or without an error the confirmation
+};
+
 // A game folder, named with a trailing slash that the paths keep, holding an active pack and three
 // skin sources of distinct bytes.
 class Core : public ::testing::Test {
   protected:
     void SetUp() override {
         message_boxes.clear();
-        put(pack, "the pack in effect\r\n\x1a as the player left it");
+        put(pack, kOldPack);
         for (int row = 1; row <= 3; ++row) {
             put(source(row), std::string(1000U * static_cast<unsigned>(row), static_cast<char>('0' + row)));
         }
         store.save(game);
+        store.close();
     }
     void TearDown() override {
         store.close();
-        std::error_code ignored;  // a read-only file may stay behind on Windows
-        fs::remove_all(root, ignored);
+        fs::remove_all(root);
     }
     [[nodiscard]] std::string source(int row) const { return mod + "/skindata" + std::to_string(row) + ".ncx"; }
     [[nodiscard]] Files mod_folder() const {
@@ -64,6 +91,28 @@ class Core : public ::testing::Test {
     // As the front-end runs a click: a failure ends in the error report.
     void select(int row) {
         flow::run(store, [&] { skins::select(store, skins::kSkins.at(static_cast<std::size_t>(row - 1))); });
+    }
+    // Each fault, made on a fresh game folder, fails the selection with the error report and loses
+    // nothing: the mod folder keeps every byte and gets no temporary file.
+    void expect_nothing_lost(std::initializer_list<Fault> faults) {
+        for (const auto& [row, make, number, reported] : faults) {
+            SCOPED_TRACE(reported);
+            fs::remove_all(mod);
+            SetUp();
+            const std::shared_ptr<void> fault = make();
+            const Files before = mod_folder();
+            select(row);
+            EXPECT_EQ(mod_folder(), before);
+            ASSERT_EQ(message_boxes.size(), 1U);
+            // "Error 2: No such file or directory" and the path below: the system's text, CR LF trimmed.
+            const std::string& report = message_boxes[0];
+            const std::size_t line_end = report.find('\n');
+            EXPECT_EQ(number == 0 ? report : report.substr(line_end + 1), reported);
+            EXPECT_TRUE(number == 0 || (report.starts_with("Error " + std::to_string(number) + ": ") && line_end > 10 &&
+                                        report[line_end - 1] != '\r'))
+                << report;
+            EXPECT_TRUE(number != 62 || report.starts_with("Error 62: Input past end of file\n")) << report;
+        }
     }
 
     std::string root =
@@ -122,22 +171,8 @@ TEST(FirstField, EndsAtCommaOrLineEndTrimsBlanksAndHonoursQuotes) {
     }
 }
 
-TEST_F(Core, EachRowPutsItsSourceInPlaceAndConfirms) {
-    put(mod + "/pakskin.pk3.0123abcd.tmp", "left by a swap killed before its rename");
-    put(mod + "/pakskin.pk3.0123abcg.tmp", "somebody else's");
-    fs::permissions(source(3), fs::perms::owner_write, fs::perm_options::remove);  // a read-only copy
-    const char* confirmations[] = {"Old Q3 Skin selected", "Gv Skin selected", "Metal Skins selected"};
-    Files files = mod_folder();
-    files.erase("pakskin.pk3.0123abcd.tmp");
-    for (int row : {3, 1, 2, 2}) {
-        select(row);
-        EXPECT_EQ(message_boxes.back(), confirmations[row - 1]);
-        files["pakskin.pk3"] = bytes_of(source(row));
-        EXPECT_EQ(mod_folder(), files);
-    }
-}
-
 TEST_F(Core, EveryClickReadsThePathFileAfresh) {
+    select(1);
     put(root + "/other/grimvolt/pakskin.pk3", "other pack");
     put(root + "/other/grimvolt/skindata2.ncx", "other source");
     const Files files = mod_folder();
@@ -145,71 +180,39 @@ TEST_F(Core, EveryClickReadsThePathFileAfresh) {
     select(2);
     EXPECT_EQ(bytes_of(root + "/other/grimvolt/pakskin.pk3"), "other source");
     EXPECT_EQ(mod_folder(), files);
+    EXPECT_EQ(message_boxes, (std::vector<std::string>{"Old Q3 Skin selected", "Gv Skin selected"}));
 }
 
-#ifdef _WIN32
-constexpr int kInvalidName = ERROR_INVALID_NAME;
-// A file held as a running game holds its pack: by a handle that shares reading at most.
-std::shared_ptr<void> hold(const std::string& path, DWORD sharing) {
-    return {CreateFileA(path.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING, 0, nullptr), CloseHandle};
-}
-#else
-constexpr int kInvalidName = EINVAL;
-#endif
-
-// Each fault makes the selection fail with the error report and loses nothing: the mod folder
-// keeps every byte and gets no temporary file. Number 0: the selection succeeds, changing nothing.
 TEST_F(Core, SwapFailuresLoseNothing) {
-    std::shared_ptr<void> held;
-    const struct {
-        int row;
-        std::function<void()> make;
-        int number;
-        std::string reported;
-    } cases[] = {
-        {1, [&] { fs::remove(pack); }, 2, pack},
-        {3, [&] { fs::remove(source(3)); }, 2, source(3)},
-        {1, [&] { put(path_file, ""); }, 62, path_file},
-        {1, [&] { put(path_file, pack + '\0' + "x\r\n"); }, kInvalidName, pack + "\\0x/grimvolt/pakskin.pk3"},
-        {1, [&] { fs::remove(source(1)), fs::create_hard_link(pack, source(1)); }, 0, "the pack itself"},
 #ifdef _WIN32
-        {2, [&] { held = hold(pack, FILE_SHARE_READ); }, ERROR_SHARING_VIOLATION, pack},
-        {3, [&] { held = hold(source(3), 0); }, ERROR_SHARING_VIOLATION, source(3)},
+    const int invalid_name = ERROR_INVALID_NAME;
+#else
+    const int invalid_name = EINVAL;
 #endif
-    };
-    for (const auto& [row, make, number, reported] : cases) {
-        SCOPED_TRACE(reported);
-        fs::remove_all(mod);
-        SetUp();
-        store.close();
-        const Files unmade = mod_folder();
-        make();
-        const Files before = held ? unmade : mod_folder();  // a held file cannot be read
-        select(row);
-        held.reset();
-        EXPECT_EQ(mod_folder(), before);
-        ASSERT_EQ(message_boxes.size(), 1U);
-        const std::string& report = message_boxes[0];
-        if (number == 0) {
-            EXPECT_EQ(report, "Old Q3 Skin selected");
-            continue;
-        }
-        // "Error 2: No such file or directory" and the path: the system's text, its line end trimmed.
-        const std::string head = "Error " + std::to_string(number) + ": ";
-        ASSERT_TRUE(report.starts_with(head) && report.ends_with("\n" + reported)) << report;
-        const std::string text = report.substr(head.size(), report.size() - head.size() - reported.size() - 1);
-        EXPECT_TRUE(!text.empty() && text.find_first_of("\r\n") == std::string::npos) << report;
-        EXPECT_TRUE(number != 62 || text == "Input past end of file") << report;
-    }
+    const auto without = [](const std::string& path) { return fs::remove(path), nullptr; };
+    expect_nothing_lost({
+        {1, [&] { return without(pack); }, 2, pack},
+        {3, [&] { return without(source(3)); }, 2, source(3)},
+        {1, [&] { return put(path_file, ""), nullptr; }, 62, path_file},
+        {1, [&] { return put(path_file, pack + '\0' + "x\r\n"), nullptr; }, invalid_name,
+         pack + "\\0x/grimvolt/pakskin.pk3"},
+        {1, [&] { return without(source(1)), fs::create_hard_link(pack, source(1)), nullptr; }, 0,
+         "Old Q3 Skin selected"},
+#ifdef _WIN32  // held as a running game holds its pack, sharing only reading
+        {2,
+         [&] {
+             return std::shared_ptr<void>(
+                 CreateFileA(pack.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
+                 CloseHandle);
+         },
+         ERROR_SHARING_VIOLATION, pack},
+#endif
+    });
 }
 
-// A mangled path file may name a folder megabytes long: read whole, reported by both ends, never
-// cut inside a character.
-TEST_F(Core, VeryLongPathIsReadWholeAndShortenedInTheReport) {
-    const std::string huge(10U << 20, 'a');
-    store.close();
-    put(path_file, huge + "\r\n");
-    EXPECT_EQ(store.read().size(), huge.size());
+// A mangled path file may name a folder megabytes long: the report keeps both ends, and never
+// cuts a character in two.
+TEST(ErrorReport, VeryLongPathIsShortenedInItsMiddle) {
     const auto letters = [](int count) {
         std::string text;
         while (count-- > 0) {
@@ -242,6 +245,108 @@ TEST_F(Core, FolderTheCodePageCannotSpellIsSavedByItsShortNameOrRefused) {
             EXPECT_EQ(bytes_of(path_file), game + "\r\n");
         }
     }
+}
+#else
+// Faults only root may make, each for this process alone: a full disk (a small tmpfs in a mount
+// namespace of the process's own), a file-size limit, a mod folder that may not be written, and a
+// source that may not be read (by a file system user who is not root).
+TEST_F(Core, FullDiskFileSizeLimitUnwritableFolderAndUnreadableSourceLoseNothing) {
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        GTEST_SKIP() << "cannot make a mount namespace of this process's own: " << std::strerror(errno);
+    }
+    const auto undo = [](auto action) { return std::shared_ptr<void>(nullptr, [action](void*) { action(); }); };
+    const auto small_disk = [&] {
+        EXPECT_EQ(::mount("tmpfs", mod.c_str(), "tmpfs", 0, "size=1m"), 0) << std::strerror(errno);
+        put(pack, kOldPack);
+        put(source(3), std::string(600U << 10, '3'));  // the copy does not fit beside it
+        return undo([this] { ::umount2(mod.c_str(), MNT_DETACH); });
+    };
+    const auto file_size_limit = [&] {
+        ::signal(SIGXFSZ, SIG_IGN);  // the write fails instead of ending the process
+        const rlimit limit{2000, RLIM_INFINITY};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        return undo([] {
+            const rlimit none{RLIM_INFINITY, RLIM_INFINITY};
+            ::setrlimit(RLIMIT_FSIZE, &none);
+        });
+    };
+    const auto immutable_folder = [&] {
+        const int folder = ::open(mod.c_str(), O_RDONLY | O_DIRECTORY);
+        int flags = FS_IMMUTABLE_FL;
+        EXPECT_EQ(::ioctl(folder, FS_IOC_SETFLAGS, &flags), 0) << std::strerror(errno);
+        return undo([folder] {
+            const int none = 0;
+            ::ioctl(folder, FS_IOC_SETFLAGS, &none);
+            ::close(folder);
+        });
+    };
+    const auto unreadable_source = [&] {
+        fs::permissions(source(3), fs::perms::none);
+        ::setfsuid(65534);  // as nobody, whom the mode keeps out, unlike root
+        return undo([] { ::setfsuid(0); });
+    };
+    expect_nothing_lost({{3, small_disk, ENOSPC, pack},
+                         {3, file_size_limit, EFBIG, pack},
+                         {3, immutable_folder, EPERM, pack},
+                         {3, unreadable_source, EACCES, source(3)}});
+}
+
+// kill -9 at random points of a swap leaves the pack whole, old or new, and at most one temporary
+// copy, which the next swap removes before it makes its own.
+TEST_F(Core, KillDuringASwapLeavesThePackOldOrNew) {
+    const std::string large(64U << 20, 'n');  // long enough to copy that most kills land in the copy
+    put(source(1), large);
+    std::mt19937 random(std::random_device{}());
+    int copies_left = 0;
+    for (int kill = 0; kill < 50; ++kill) {
+        const pid_t swap = ::fork();
+        if (swap == 0) {
+            fileio::replace_with_copy(source(1), pack);
+            ::_exit(0);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 100000));
+        ::kill(swap, SIGKILL);
+        ::waitpid(swap, nullptr, 0);
+        const std::uintmax_t size = fs::file_size(pack);
+        EXPECT_TRUE(size == std::strlen(kOldPack) || size == large.size()) << "kill " << kill << ": " << size;
+        const auto files = std::distance(fs::directory_iterator(mod), fs::directory_iterator());
+        ASSERT_LE(files, 5) << "copies pile up";
+        copies_left += static_cast<int>(files) - 4;
+        put(pack, kOldPack);
+    }
+    EXPECT_GT(copies_left, 0) << "no kill landed in the copy";
+}
+
+// What makes the swap durable, in order, as strace sees one: the copy created exclusively beside
+// the pack and flushed, then renamed over the pack, then the folder flushed.
+TEST_F(Core, DurableStepsInOrder) {
+    if (std::getenv("BEAM_ONE_SWAP") != nullptr) {  // the traced run
+        select(1);
+        return;
+    }
+    const std::string trace = root + "/trace";
+    // LeakSanitizer, in the sanitizer tree, cannot run under strace.
+    const std::string command = "BEAM_ONE_SWAP=1 ASAN_OPTIONS=detect_leaks=0 strace -f -o " + trace +
+                                " -e trace=openat,fsync,rename,renameat2 " +
+                                fs::read_symlink("/proc/self/exe").string() +
+                                " --gtest_filter=Core.DurableStepsInOrder";
+    if (std::system((command + " >/dev/null").c_str()) != 0) {
+        GTEST_SKIP() << "strace cannot trace here";
+    }
+    std::ifstream lines(trace);
+    std::string fd;
+    std::size_t step = 0;
+    for (std::string line; step < 5 && std::getline(lines, line);) {
+        const std::string steps[] = {R"(openat\(.*/pakskin\.pk3\.[0-9a-f]{8}\.tmp", .*O_CREAT\|O_EXCL.* = (\d+))",
+                                     "fsync\\(" + fd + "\\)", R"(rename.*\.tmp", ".*/grimvolt/pakskin\.pk3")",
+                                     R"(openat\(.*/grimvolt", .*O_DIRECTORY.* = (\d+))", "fsync\\(" + fd + "\\)"};
+        std::smatch match;
+        if (std::regex_search(line, match, std::regex(steps[step]))) {
+            fd = match.size() > 1 ? match[1].str() : fd;
+            ++step;
+        }
+    }
+    EXPECT_EQ(step, 5U) << bytes_of(trace);
 }
 #endif
 

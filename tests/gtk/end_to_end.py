@@ -11,6 +11,7 @@ import sys
 import tempfile
 import time
 import unittest
+from pathlib import Path
 
 import gi
 
@@ -44,17 +45,6 @@ def xdotool(*arguments):
     return subprocess.run(["xdotool", *arguments], capture_output=True, text=True).stdout.strip()
 
 
-def read(path):
-    with open(path, "rb") as file:
-        return file.read()
-
-
-def write(path, data):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as file:
-        file.write(data)
-
-
 def has(accessible, state):
     accessible.clear_cache()
     return accessible.get_state_set().contains(state)
@@ -83,13 +73,17 @@ def controls(window):
     return {control.get_name() or control.get_role_name(): control for control in children(children(window)[0])}
 
 
+def text(control):
+    return control.get_text(0, -1)
+
+
 def pixels(twips, text_scale):
     """Twips in logical pixels at the font resolution, 96 times the text scale, rounded."""
     return int(twips * 96 * text_scale / 1440 + 0.5)
 
 
 def layout(window):
-    """Role, name and box in logical pixels of each control."""
+    """Each control's role, name and box in logical pixels."""
     return sorted((control.get_role_name(), control.get_name(), box.x, box.y, box.width, box.height)
                   for control in controls(window).values() for box in [control.get_extents(Atspi.CoordType.WINDOW)])
 
@@ -108,35 +102,33 @@ class EndToEnd(unittest.TestCase):
     def setUp(self):
         scratch = tempfile.TemporaryDirectory(prefix="beam-tailor-gtk-")
         self.addCleanup(scratch.cleanup)
-        self.scratch, self.home = scratch.name, os.path.join(scratch.name, "home")
-        self.game, self.path_file = os.path.join(self.scratch, "quake 3"), os.path.join(self.home, ".q3path.cfg")
-        os.mkdir(self.home)
-        write(os.path.join(self.game, "grimvolt", "pakskin.pk3"), b"PK\x03\x04 original pack\r\n\x00\xff")
+        self.scratch, self.home = Path(scratch.name), Path(scratch.name, "home")
+        self.game, self.path_file = self.scratch / "quake 3", self.home / ".q3path.cfg"
+        self.mod = self.game / "grimvolt"
+        self.mod.mkdir(parents=True)
+        self.home.mkdir()
+        (self.mod / "pakskin.pk3").write_bytes(b"PK\x03\x04 original pack\r\n\x00\xff")
         for row in (1, 2, 3):
-            write(self.source(row), bytes([row, 0, 13, 10, 255]) * (1000 * row))
-
-    def source(self, row):
-        return os.path.join(self.game, "grimvolt", f"skindata{row}.ncx")
+            (self.mod / f"skindata{row}.ncx").write_bytes(bytes([row, 0, 13, 10, 255]) * (1000 * row))
 
     def mod_folder(self):
-        folder = os.path.join(self.game, "grimvolt")
-        return {name: read(os.path.join(folder, name)) for name in os.listdir(folder)}
+        return {path.name: path.read_bytes() for path in self.mod.iterdir()}
 
     def start(self, scale=1, path_file=None, captions=("Note", "Beam Tailor"), text_scale=1):
-        """Starts the program and waits for its windows: their accessibles, and X ids by caption."""
+        """Starts the program and waits for its windows: their X ids by caption and, unless an
+        error report is all it shows, the prompt's and the chooser's accessibles."""
         if path_file is not None:
-            write(self.path_file, path_file + b"\r\n")
+            self.path_file.write_bytes(path_file + b"\r\n")
         self.scale = scale
-        env = dict(os.environ, HOME=self.home, GDK_BACKEND="x11", GDK_SCALE=str(scale), GDK_DPI_SCALE=str(text_scale))
+        env = dict(os.environ, HOME=str(self.home), GDK_BACKEND="x11", GDK_SCALE=str(scale), GDK_DPI_SCALE=str(text_scale))
         self.process = subprocess.Popen([PROGRAM], env=env, stdin=subprocess.DEVNULL)
         self.addCleanup(self.process.kill)
         self.x_ids = poll("the windows", lambda: sorted(self.x_windows()) == sorted(captions) and self.x_windows())
         self.app = poll("the program's accessible", lambda: next(
             (app for app in children(Atspi.get_desktop(0)) if app and process_id(app) == self.process.pid), None))
-        if len(captions) < 2:
-            return []  # the error report alone
-        return [poll(caption, lambda: next((window for window in children(self.app) if window and window.get_name() == caption
-                                            and has(window, Atspi.StateType.SHOWING)), None)) for caption in captions]
+        return [poll(caption, lambda: next((window for window in children(self.app) if window.get_name() == caption
+                                            and has(window, Atspi.StateType.SHOWING)), None))
+                for caption in captions if len(captions) == 2]
 
     def x_windows(self):
         ids = xdotool("search", "--onlyvisible", "--pid", str(self.process.pid)).split()
@@ -155,14 +147,14 @@ class EndToEnd(unittest.TestCase):
         xdotool("windowactivate", "--sync", self.x_ids[caption], "key", "alt+F4")
         poll(f"{caption} closed", lambda: self.x_ids[caption] not in self.x_windows().values())
 
-    def answer_box(self, text, window_under_it=None):
-        """The message box: the program's title, the text, modal, so that a click on the window under
-        it does nothing; then its OK."""
-        box = poll("a message box", lambda: next((window for window in children(self.app) if window and window.get_role_name()
+    def answer_box(self, message, window_under_it=None):
+        """The message box: the program's title, the message, modal, so that a click on the window
+        under it does nothing; then its OK."""
+        box = poll("a message box", lambda: next((window for window in children(self.app) if window.get_role_name()
                                                   in ("alert", "dialog") and has(window, Atspi.StateType.SHOWING)), None))
         self.assertEqual(xdotool("getactivewindow", "getwindowname"), "Beam Tailor")
         self.assertTrue(has(box, Atspi.StateType.MODAL))
-        self.assertIn(text, [child.get_text(0, -1) for child in descendants(box) if child.get_role_name() == "label"])
+        self.assertIn(message, [text(child) for child in descendants(box) if child.get_role_name() == "label"])
         if window_under_it:
             self.click(controls(window_under_it)["ok"])
         self.click(next(child for child in descendants(box) if child.get_role_name() == "push button"))
@@ -171,15 +163,15 @@ class EndToEnd(unittest.TestCase):
     def check_windows(self, scale, text_scale=1):
         """Checks both windows and closes them; returns each label's lines."""
         prompt, chooser = self.start(scale, text_scale=text_scale)
-        default = os.fsencode(os.path.join(self.home, ".q3a"))
-        self.assertEqual(read(self.path_file), default + b"\r\n")
+        default = self.home / ".q3a"
+        self.assertEqual(self.path_file.read_bytes(), bytes(default) + b"\r\n")
         # The chooser shown first, the prompt on top of it, active, with the caret in its field.
         stacking = subprocess.run(["xprop", "-root", "_NET_CLIENT_LIST_STACKING"], capture_output=True, text=True)
         order = [str(int(x_id, 16)) for x_id in stacking.stdout.partition("#")[2].replace(",", " ").split()]
         self.assertLess(order.index(self.x_ids["Beam Tailor"]), order.index(self.x_ids["Note"]))
         self.assertEqual(xdotool("getactivewindow"), self.x_ids["Note"])
         self.focus(controls(prompt)["text"])
-        self.assertEqual(controls(prompt)["text"].get_text(0, -1), os.fsdecode(default))
+        self.assertEqual(text(controls(prompt)["text"]), str(default))
 
         label_lines = {}
         for (caption, width, height, controls_in_twips), window in zip(WINDOWS, (prompt, chooser)):
@@ -209,7 +201,7 @@ class EndToEnd(unittest.TestCase):
             xdotool("key", "Tab")
         self.close("Beam Tailor")
         self.assertEqual(self.process.wait(15), 0)
-        self.assertEqual(read(self.path_file), default + b"\r\n")
+        self.assertEqual(self.path_file.read_bytes(), bytes(default) + b"\r\n")
         return label_lines
 
     def test_windows_layout_focus_and_close_boxes_at_text_scales_1_to_2(self):
@@ -217,7 +209,7 @@ class EndToEnd(unittest.TestCase):
         at_scale_1 = self.check_windows(1)
         for text_scale in (1.5, 2):
             with self.subTest(text_scale=text_scale):
-                os.remove(self.path_file)
+                self.path_file.unlink()
                 for label, shown in self.check_windows(1, text_scale).items():
                     self.assertLessEqual(len(shown), len(at_scale_1[label]), label)
 
@@ -225,58 +217,59 @@ class EndToEnd(unittest.TestCase):
         self.check_windows(2)
 
     def test_keys_and_clicks_swap_and_confirm_while_neither_window_takes_input(self):
-        prompt, chooser = self.start(path_file=os.fsencode(self.game))
+        prompt, chooser = self.start(path_file=bytes(self.game))
         # Enter in the field presses nothing: once the Tab after it has moved the focus, nothing is saved.
         self.focus(controls(prompt)["text"])
         xdotool("key", "Return", "Tab")
         self.focus(controls(prompt)["ok"])
-        self.assertEqual(read(self.path_file), os.fsencode(self.game) + b"\r\n" + os.fsencode(self.home) + b"/.q3a\r\n")
+        self.assertEqual(self.path_file.read_bytes(), f"{self.game}\r\n{self.home}/.q3a\r\n".encode())
         before = self.mod_folder()
         for row, name in ((3, "Metal Skin"), (1, "Old Q3 Skin"), (2, "GV skin")):
             self.click(controls(chooser)[name])
             self.answer_box(CONFIRMATIONS[row], window_under_it=prompt)
-            self.assertEqual(self.mod_folder(), dict(before, **{"pakskin.pk3": read(self.source(row))}))
+            self.assertEqual(self.mod_folder(), dict(before, **{"pakskin.pk3": before[f"skindata{row}.ncx"]}))
         # Space, then Enter after a Tab, press the focused button.
         self.focus(controls(chooser)["GV skin"])
         for key, row in (("space", 2), ("Return", 3)):
             xdotool("key", key)
             self.answer_box(CONFIRMATIONS[row], window_under_it=prompt)
-            self.assertEqual(read(os.path.join(self.game, "grimvolt", "pakskin.pk3")), read(self.source(row)))
+            self.assertEqual(self.mod_folder()["pakskin.pk3"], before[f"skindata{row}.ncx"])
             xdotool("key", "Tab")
         # The chooser closed first leaves the prompt, untouched, whose "ok" saves exactly what was typed.
         self.close("Beam Tailor")
-        self.assertEqual(controls(prompt)["text"].get_text(0, -1), self.game)
+        self.assertEqual(text(controls(prompt)["text"]), str(self.game))
         self.click(controls(prompt)["text"])
         self.focus(controls(prompt)["text"])
         xdotool("key", "ctrl+a", "BackSpace", "type", " /srv/Quake III, Arena ")
-        poll("the typed text", lambda: controls(prompt)["text"].get_text(0, -1) == " /srv/Quake III, Arena ")
+        poll("the typed text", lambda: text(controls(prompt)["text"]) == " /srv/Quake III, Arena ")
         self.click(controls(prompt)["ok"])
         self.assertEqual(self.process.wait(15), 0)
-        self.assertEqual(read(self.path_file), b" /srv/Quake III, Arena \r\n")
+        self.assertEqual(self.path_file.read_bytes(), b" /srv/Quake III, Arena \r\n")
 
     def test_a_folder_named_in_other_bytes_than_utf8_is_kept_as_it_is(self):
-        latin1 = os.fsencode(self.scratch) + b"/spi\xe9le"  # "spiele" with an e-acute in Latin-1
-        os.rename(self.game, latin1)
+        latin1 = bytes(self.scratch) + b"/spi\xe9le"  # "spiele" with an e-acute in Latin-1
+        os.rename(bytes(self.game), latin1)
         prompt, chooser = self.start(path_file=latin1)
-        self.assertEqual(controls(prompt)["text"].get_text(0, -1), self.scratch + "/spi\ufffdle")
+        self.assertEqual(text(controls(prompt)["text"]), f"{self.scratch}/spi\ufffdle")
         self.click(controls(chooser)["Metal Skin"])
         self.answer_box(CONFIRMATIONS[3])
-        self.assertEqual(read(latin1 + b"/grimvolt/pakskin.pk3"), read(latin1 + b"/grimvolt/skindata3.ncx"))
+        mod = Path(os.fsdecode(latin1), "grimvolt")
+        self.assertEqual((mod / "pakskin.pk3").read_bytes(), (mod / "skindata3.ncx").read_bytes())
         self.click(controls(prompt)["ok"])  # the field as shown saves the folder's own bytes
         poll("the prompt closed", lambda: list(self.x_windows()) == ["Beam Tailor"])
-        self.assertEqual(read(self.path_file), latin1 + b"\r\n")
+        self.assertEqual(self.path_file.read_bytes(), latin1 + b"\r\n")
 
     def test_a_failed_swap_reports_the_error_and_ends_with_nothing_lost(self):
-        os.remove(self.source(2))
+        (self.mod / "skindata2.ncx").unlink()
         before = self.mod_folder()
-        prompt, chooser = self.start(path_file=os.fsencode(self.game))
+        prompt, chooser = self.start(path_file=bytes(self.game))
         self.click(controls(chooser)["GV skin"])
-        self.answer_box(f"Error 2: No such file or directory\n{self.source(2)}")
+        self.answer_box(f"Error 2: No such file or directory\n{self.mod}/skindata2.ncx")
         self.assertEqual(self.process.wait(15), 0)
         self.assertEqual(self.mod_folder(), before)
 
     def test_a_start_that_cannot_write_the_path_file_shows_only_the_report(self):
-        self.home = os.path.join(self.scratch, "no such home")
+        self.home = self.scratch / "no such home"
         self.start(captions=("Beam Tailor",))
         self.answer_box(f"Error 2: No such file or directory\n{self.home}/.q3path.cfg")
         self.assertEqual(self.process.wait(15), 0)

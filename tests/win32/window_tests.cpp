@@ -76,17 +76,12 @@ HWND shown(const wchar_t* caption) {
     return nullptr;
 }
 // Keys pressed together and released, through the input queue as from a keyboard.
-void press(const std::vector<WORD>& keys) {
-    std::vector<INPUT> inputs;
+void press(const std::vector<BYTE>& keys) {
     for (const DWORD flags : {0UL, static_cast<DWORD>(KEYEVENTF_KEYUP)}) {
-        for (const WORD key : keys) {
-            INPUT& input = inputs.emplace_back();
-            input.type = INPUT_KEYBOARD;
-            input.ki.wVk = key;
-            input.ki.dwFlags = flags;
+        for (const BYTE key : keys) {
+            keybd_event(key, 0, flags, 0);
         }
     }
-    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
 }
 // Posted, not sent: a click that opens a message box returns only once the box is closed.
 void click(HWND button) {
@@ -113,7 +108,7 @@ void answer_box(const std::wstring& head, const std::string& tail = "") {
 class BeamTailorExe : public ::testing::Test {
   protected:
     void SetUp() override {
-        GetDesktopWindow();  // Wine's desktop stays open while this process runs: no reopening per program
+        GetDesktopWindow();  // Wine keeps its desktop open for as long as this process runs
         SetProcessDPIAware();
         fs::remove_all(kPathFile);
         fs::remove_all(kGame);
@@ -187,23 +182,20 @@ TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAndAResizeMovesNothin
 
     const std::wstring credit =
         L"Beam Tailor for GV 1.0,1.1 and 2.0 by Kestrel" + std::wstring(25, L' ') + L"https://grimvolt.example.org/";
+    // clang-format off
     const struct {
         HWND window;
         int width, height;
         std::vector<std::tuple<std::wstring, std::wstring, std::array<int, 4>>> controls;  // class, text, twips
-    } windows[] = {{prompt,
-                    4380,
-                    2085,
-                    {{L"Static", L"Please enter Quake 3 Path", {240, 240, 3615, 495}},
-                     {L"Edit", L"c:/program files/Quake III Arena", {240, 720, 3135, 375}},
-                     {L"Button", L"ok", {240, 1320, 1095, 375}}}},
-                   {chooser,
-                    5535,
-                    2610,
-                    {{L"Static", credit, {2160, 240, 2775, 1095}},
-                     {L"Button", L"Old Q3 Skin", {240, 120, 1455, 495}},
-                     {L"Button", L"GV skin", {240, 720, 1455, 495}},
-                     {L"Button", L"Metal Skin", {240, 1320, 1455, 495}}}}};
+    } windows[] = {
+        {prompt, 4380, 2085, {{L"Static", L"Please enter Quake 3 Path", {240, 240, 3615, 495}},
+                              {L"Edit", L"c:/program files/Quake III Arena", {240, 720, 3135, 375}},
+                              {L"Button", L"ok", {240, 1320, 1095, 375}}}},
+        {chooser, 5535, 2610, {{L"Static", credit, {2160, 240, 2775, 1095}},
+                               {L"Button", L"Old Q3 Skin", {240, 120, 1455, 495}},
+                               {L"Button", L"GV skin", {240, 720, 1455, 495}},
+                               {L"Button", L"Metal Skin", {240, 1320, 1455, 495}}}}};
+    // clang-format on
     const auto pixels = [dpi](int twips) { return MulDiv(twips, dpi, 1440); };
     for (const auto& [window, width, height, controls] : windows) {
         RECT client{};
@@ -297,7 +289,7 @@ TEST_F(BeamTailorExe, KeysAndClicksSwapAndConfirmWhileNeitherWindowTakesInput) {
     // Enter in the field presses nothing: once the Tab after it has moved the focus, nothing is saved.
     ASSERT_TRUE(focus_on(on_prompt[1]));
     press({VK_RETURN});
-    for (const auto& [keys, focus] : {std::pair{std::vector<WORD>{VK_TAB}, on_prompt[2]},
+    for (const auto& [keys, focus] : {std::pair{std::vector<BYTE>{VK_TAB}, on_prompt[2]},
                                       {{VK_TAB}, on_prompt[1]},
                                       {{VK_SHIFT, VK_TAB}, on_prompt[2]}}) {
         press(keys);

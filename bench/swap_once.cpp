@@ -1,6 +1,6 @@
 // swap_once SOURCE TARGET: puts a copy of SOURCE in place of TARGET through the core's own swap, as
 // a skin click does, and prints how long it took in microseconds; on a failure, the error report
-// and status 1. The fault script limits and kills it; bench/run times it.
+// and status 1. bench/run times it against cp + sync.
 
 #include <chrono>
 #include <cstdio>
