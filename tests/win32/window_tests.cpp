@@ -241,9 +241,6 @@ struct Shortcut {
     bool (*holds)(HWND);
     const char* name;
 };
-void PrintTo(const Shortcut& shortcut, std::ostream* out) {
-    *out << shortcut.name;
-}
 class ShowCommand : public BeamTailorExe, public ::testing::WithParamInterface<Shortcut> {};
 
 TEST_P(ShowCommand, TheFirstWindowShownFollowsTheShortcutThePromptOnTopAndActive) {

@@ -132,7 +132,7 @@ void Form::lay_out(UINT dpi, const RECT* suggested) {
         // same place under the pointer and does not bounce back to the monitor it came from.
         SetWindowPos(window_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                      suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
-    } else {
+    } else if (IsZoomed(window_) == FALSE && IsIconic(window_) == FALSE) {  // those keep the size they have
         const SIZE size = window_size_for_client(kFormStyle, layout::to_pixels(layout_.client_width, dots),
                                                  layout::to_pixels(layout_.client_height, dots), dpi);
         SetWindowPos(window_, nullptr, 0, 0, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
