@@ -36,6 +36,27 @@ Font message_font(UINT dpi) {
     return Font(CreateFontIndirectW(&metrics.lfMessageFont));
 }
 
+Icon icon_for_dpi(HINSTANCE instance, int resource, bool small, UINT dpi) {
+    static const auto system_metrics_for_dpi =
+        system_function<int(WINAPI*)(int, UINT)>(L"user32.dll", "GetSystemMetricsForDpi");
+    // Common controls 6 (Vista and later) draw a size the icon lacks from a larger image, where
+    // LoadImageW stretches a smaller one.
+    static const auto load_scaled_down = system_function<HRESULT(WINAPI*)(HINSTANCE, const wchar_t*, int, int, HICON*)>(
+        L"comctl32.dll", "LoadIconWithScaleDown");
+    const auto metric = [dpi](int index) {
+        return system_metrics_for_dpi != nullptr ? system_metrics_for_dpi(index, dpi) : GetSystemMetrics(index);
+    };
+    const int width = metric(small ? SM_CXSMICON : SM_CXICON);
+    const int height = metric(small ? SM_CYSMICON : SM_CYICON);
+    HICON icon = nullptr;
+    if (load_scaled_down == nullptr ||
+        FAILED(load_scaled_down(instance, MAKEINTRESOURCEW(resource), width, height, &icon))) {
+        // Not shared: a shared icon keeps the first size it was loaded in.
+        icon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(resource), IMAGE_ICON, width, height, 0));
+    }
+    return Icon(icon);
+}
+
 SIZE window_size_for_client(DWORD style, int client_width, int client_height, UINT dpi) {
     static const auto adjust_for_dpi =
         system_function<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>(L"user32.dll", "AdjustWindowRectExForDpi");

@@ -22,9 +22,9 @@ void load_dlls_from_the_system_folder_only() {
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_line*/, int /*show*/) {
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_line*/, int show) {
     load_dlls_from_the_system_folder_only();
-    return beam::win32::run_program(instance);
+    return beam::win32::run_program(instance, show);
 }
 
 // A program without a console has nowhere to print why it terminates; leaving out the C++
