@@ -280,7 +280,7 @@ TEST_F(Core, FullDiskFileSizeLimitUnwritableFolderAndUnreadableSourceLoseNothing
     };
     const auto immutable_folder = [&] {
         EXPECT_EQ(std::system(("chattr +i " + mod).c_str()), 0);
-        return undo([this] { std::system(("chattr -i " + mod).c_str()); });
+        return undo([this] { EXPECT_EQ(std::system(("chattr -i " + mod).c_str()), 0); });
     };
     const auto unreadable_source = [&] {
         fs::permissions(source(3), fs::perms::none);
