@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -194,10 +196,23 @@ TEST_F(Core, SwapFailuresLoseNothing) {
     });
 }
 
-// Two swaps of one pack at once both succeed, and the pack ends as one of the two sources whole.
-TEST_F(Core, TwoSwapsOfOnePackAtOnceBothSucceed) {
+// Two swaps of one pack at once both succeed, and the pack ends as one of the two sources whole,
+// while a virus scanner holds every fresh copy it finds for a moment (sharing reading and writing).
+TEST_F(Core, TwoSwapsOfOnePackAtOnceAndAScannerAllSucceed) {
     put(source(1), std::string(8U << 20, '1'));
     put(source(2), std::string(8U << 20, '2'));
+    std::atomic<bool> swapping = true;
+    std::thread scanner([&] {
+        for (fs::path scanned; swapping;) {
+            std::error_code gone;
+            for (const auto& entry : fs::directory_iterator(mod, gone)) {
+                if (entry.path().extension() == ".tmp" && entry.path() != scanned) {
+                    const std::ifstream held(scanned = entry.path());
+                    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                }
+            }
+        }
+    });
     const auto swap = [&](int row) {
         try {
             fileio::replace_with_copy(source(row), pack);
@@ -213,6 +228,8 @@ TEST_F(Core, TwoSwapsOfOnePackAtOnceBothSucceed) {
         EXPECT_TRUE(now == bytes_of(source(1)) || now == bytes_of(source(2))) << "round " << round;
         EXPECT_EQ(std::distance(fs::directory_iterator(mod), fs::directory_iterator()), 4) << "round " << round;
     }
+    swapping = false;
+    scanner.join();
 }
 
 // After a save the slot stays open, and a second copy of the program seeds the file meanwhile.
