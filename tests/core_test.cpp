@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -172,6 +174,7 @@ TEST_F(Core, SwapFailuresLoseNothing) {
 #endif
     expect_nothing_lost({
         {1, [&] { return fs::remove(pack), nullptr; }, 2, pack},
+        {3, [&] { return fs::remove(source(3)), nullptr; }, 2, source(3)},
         {1, [&] { return put(path_file, ""), nullptr; }, 62, path_file},
         // read afresh on every click: here it names a game folder that does not exist
         {1, [&] { return store.read(), store.save(root + "/other"), nullptr; }, no_folder,
@@ -193,29 +196,40 @@ TEST_F(Core, SwapFailuresLoseNothing) {
     });
 }
 
-// Two swaps of one pack at once both succeed, and the pack ends as one of the two sources whole.
-TEST_F(Core, TwoSwapsOfOnePackAtOnceBothSucceed) {
-    const std::string first(8U << 20, '1');
-    const std::string second(8U << 20, '2');
-    put(source(1), first);
-    put(source(2), second);
-    const auto swap = [&](int row, std::string& report) {
+// Two swaps of one pack at once both succeed, and the pack ends as one of the two sources whole,
+// while a virus scanner holds every fresh copy it finds for a moment (sharing reading and writing).
+TEST_F(Core, TwoSwapsOfOnePackAtOnceAndAScannerAllSucceed) {
+    put(source(1), std::string(8U << 20, '1'));
+    put(source(2), std::string(8U << 20, '2'));
+    std::atomic<bool> swapping = true;
+    std::thread scanner([&] {
+        for (fs::path scanned; swapping;) {
+            std::error_code gone;
+            for (const auto& entry : fs::directory_iterator(mod, gone)) {
+                if (entry.path().extension() == ".tmp" && entry.path() != scanned) {
+                    const std::ifstream held(scanned = entry.path());
+                    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                }
+            }
+        }
+    });
+    const auto swap = [&](int row) {
         try {
             fileio::replace_with_copy(source(row), pack);
         } catch (const Failure& failure) {
-            report = report_text(failure);
+            ADD_FAILURE() << report_text(failure);
         }
     };
     for (int round = 1; round <= 5; ++round) {
-        std::string reports[2];
-        std::thread other(swap, 1, std::ref(reports[0]));
-        swap(2, reports[1]);
+        std::thread other(swap, 1);
+        swap(2);
         other.join();
-        EXPECT_EQ(reports[0] + reports[1], "") << "round " << round;
         const std::string now = bytes_of(pack);
-        EXPECT_TRUE(now == first || now == second) << "round " << round;
+        EXPECT_TRUE(now == bytes_of(source(1)) || now == bytes_of(source(2))) << "round " << round;
         EXPECT_EQ(std::distance(fs::directory_iterator(mod), fs::directory_iterator()), 4) << "round " << round;
     }
+    swapping = false;
+    scanner.join();
 }
 
 // After a save the slot stays open, and a second copy of the program seeds the file meanwhile.
@@ -325,9 +339,7 @@ TEST_F(Core, NewPackKeepsModeAndGroupAndAWriteOnlyFolderFailsNothing) {
     select(2);
     ::umask(usual_umask);
     struct stat status {};
-    ::stat(pack.c_str(), &status);
-    EXPECT_EQ(status.st_mode & 07777U, 0640U);
-    EXPECT_EQ(status.st_gid, 4321U);
+    EXPECT_TRUE(::stat(pack.c_str(), &status) == 0 && (status.st_mode & 07777U) == 0640U && status.st_gid == 4321U);
     ::chmod(mod.c_str(), 0333);
     ::setfsuid(65534);
     select(1);
@@ -338,7 +350,7 @@ TEST_F(Core, NewPackKeepsModeAndGroupAndAWriteOnlyFolderFailsNothing) {
 }
 
 // kill -9 in the middle of a swap's copy leaves the pack as it was and one temporary copy, which
-// the next swap removes before it makes its own.
+// the next swap removes before it makes its own, whole.
 TEST_F(Core, KillDuringASwapLeavesThePackWhole) {
     put(source(1), std::string(64U << 20, 'n'));  // long enough to copy to be caught at it
     const auto files = [this] { return std::distance(fs::directory_iterator(mod), fs::directory_iterator()); };
@@ -354,8 +366,8 @@ TEST_F(Core, KillDuringASwapLeavesThePackWhole) {
     ::waitpid(swap, nullptr, 0);
     EXPECT_EQ(files(), 5) << "the copy was not under way";
     EXPECT_EQ(bytes_of(pack), kOldPack);
-    select(2);
-    EXPECT_EQ(mod_folder()["pakskin.pk3"], bytes_of(source(2)));
+    select(1);
+    EXPECT_TRUE(bytes_of(pack) == bytes_of(source(1))) << "a large copy byte for byte";
     EXPECT_EQ(files(), 4);
 }
 
