@@ -95,8 +95,7 @@ class EndToEnd(unittest.TestCase):
         return {path.name: path.read_bytes() for path in self.mod.iterdir()}
 
     def start(self, scale=1, path_file=None, captions=("Note", "Beam Tailor")):
-        """Starts the program and waits for its windows: their X ids by caption and, unless an
-        error report is all it shows, the prompt's and the chooser's accessibles."""
+        """Starts the program; waits for its X windows, and unless it shows an error, their accessibles."""
         if path_file is not None:
             self.path_file.write_bytes(path_file + b"\r\n")
         self.scale = scale
@@ -128,8 +127,7 @@ class EndToEnd(unittest.TestCase):
         poll(f"{caption} closed", lambda: self.x_ids[caption] not in self.x_windows().values())
 
     def answer_box(self, message, window_under_it=None):
-        """The message box: the program's title and the message, while a click on the window under it
-        does nothing; then its OK."""
+        """The message box: the title and message, while a click on the window under it does nothing; OK."""
         box = poll("a message box", lambda: next((window for window in children(self.app) if has(
             window, Atspi.StateType.SHOWING) and window.get_role_name() in ("alert", "dialog")), None))
         self.assertEqual(xdotool("getactivewindow", "getwindowname"), "Beam Tailor")
