@@ -12,6 +12,7 @@
 #include <memory>
 #include <random>
 #include <regex>
+#include <thread>
 #include <tuple>
 
 #include "fileio/fileio.h"
@@ -76,7 +77,7 @@ class Core : public ::testing::Test {
     [[nodiscard]] Files mod_folder() const {
         Files files;
         for (const fs::directory_entry& entry : fs::directory_iterator(mod)) {
-            files[entry.path().filename().string()] = bytes_of(entry.path());
+            files[entry.path().filename().string()] = entry.is_directory() ? "a folder" : bytes_of(entry.path());
         }
         return files;
     }
@@ -159,9 +160,11 @@ TEST_F(Core, SwapFailuresLoseNothing) {
 #ifdef _WIN32
     const int invalid_name = ERROR_INVALID_NAME;
     const int no_folder = ERROR_PATH_NOT_FOUND;
+    const int is_a_folder = ERROR_ACCESS_DENIED;
 #else
     const int invalid_name = EINVAL;
     const int no_folder = ENOENT;
+    const int is_a_folder = EISDIR;
 #endif
     expect_nothing_lost({
         {1, [&] { return fs::remove(pack), nullptr; }, 2, pack},
@@ -174,10 +177,43 @@ TEST_F(Core, SwapFailuresLoseNothing) {
          pack + "\\0x/grimvolt/pakskin.pk3"},
         {1, [&] { return fs::remove(source(1)), fs::create_hard_link(pack, source(1)), nullptr; }, 0,
          "Old Q3 Skin selected"},
+        {2, [&] { return fs::remove(source(2)), fs::create_directory(source(2)), nullptr; }, is_a_folder, source(2)},
 #ifdef _WIN32  // held open, as by a game that reads it with the C runtime
         {2, [&] { return std::make_shared<std::ifstream>(pack); }, ERROR_SHARING_VIOLATION, pack},
 #endif
     });
+}
+
+// Two swaps of one pack at once both succeed, and the pack ends as one of the two sources whole.
+TEST_F(Core, TwoSwapsOfOnePackAtOnceBothSucceed) {
+    const std::string first(8U << 20, '1');
+    const std::string second(8U << 20, '2');
+    put(source(1), first);
+    put(source(2), second);
+    const auto swap = [&](int row, std::string& report) {
+        try {
+            fileio::replace_with_copy(source(row), pack);
+        } catch (const Failure& failure) {
+            report = report_text(failure);
+        }
+    };
+    for (int round = 1; round <= 5; ++round) {
+        std::string reports[2];
+        std::thread other(swap, 1, std::ref(reports[0]));
+        swap(2, reports[1]);
+        other.join();
+        EXPECT_EQ(reports[0] + reports[1], "") << "round " << round;
+        const std::string now = bytes_of(pack);
+        EXPECT_TRUE(now == first || now == second) << "round " << round;
+        EXPECT_EQ(std::distance(fs::directory_iterator(mod), fs::directory_iterator()), 4) << "round " << round;
+    }
+}
+
+// After a save the slot stays open, and a second copy of the program seeds the file meanwhile.
+TEST_F(Core, SecondProgramSeedsWhileTheSlotIsOpenAfterASave) {
+    store.save(game);
+    PathStore(path_file, "d:/second").seed();
+    EXPECT_EQ(bytes_of(path_file), game + "\r\nd:/second\r\n");
 }
 
 // A mangled path file may name a folder megabytes long: the report keeps both ends, and never
@@ -235,7 +271,7 @@ TEST_F(Core, FullDiskFileSizeLimitUnwritableFolderAndUnreadableSourceLoseNothing
     };
     const auto immutable_folder = [&] {
         EXPECT_EQ(std::system(("chattr +i " + mod).c_str()), 0);
-        return undo([this] { std::system(("chattr -i " + mod).c_str()); });
+        return undo([this] { EXPECT_EQ(std::system(("chattr -i " + mod).c_str()), 0); });
     };
     const auto unreadable_source = [&] {
         fs::permissions(source(3), fs::perms::none);
@@ -246,6 +282,50 @@ TEST_F(Core, FullDiskFileSizeLimitUnwritableFolderAndUnreadableSourceLoseNothing
                          {3, file_size_limit, EFBIG, pack},
                          {3, immutable_folder, EPERM, pack},
                          {3, unreadable_source, EACCES, source(3)}});
+}
+
+// Memory that runs out, here for a path file whose first line is a gigabyte of NULs, ends the
+// start in the error report like any failure.
+TEST_F(Core, OutOfMemoryEndsInTheErrorReport) {
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    GTEST_SKIP() << "AddressSanitizer ends the process where memory runs out";
+#endif
+#endif
+    fs::resize_file(path_file, 0);
+    fs::resize_file(path_file, std::uintmax_t{1} << 30);
+    const auto start_in_64_megabytes = [&] {
+        const rlimit data_limit{64U << 20, 64U << 20};
+        ::setrlimit(RLIMIT_DATA, &data_limit);
+        flow::run(store, [&] { flow::start_up(store); });
+        std::fputs(message_boxes.at(0).c_str(), stderr);
+        std::exit(0);
+    };
+    EXPECT_EXIT(start_in_64_megabytes(), ::testing::ExitedWithCode(0), "^Error 12: Cannot allocate memory$");
+}
+
+// The new pack keeps the old one's mode and group whatever the umask. And a swap by a user who is
+// not root into a mod folder that may be written but not read (0333): the rename is the swap, and
+// the folder that cannot be opened for its flush fails nothing.
+TEST_F(Core, NewPackKeepsModeAndGroupAndAWriteOnlyFolderFailsNothing) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root, to give the pack another group and to be a user who is not";
+    }
+    ASSERT_TRUE(::chmod(pack.c_str(), 0640) == 0 && ::chown(pack.c_str(), 0, 4321) == 0);
+    const mode_t usual_umask = ::umask(077);
+    select(2);
+    ::umask(usual_umask);
+    struct stat status {};
+    ::stat(pack.c_str(), &status);
+    EXPECT_EQ(status.st_mode & 07777U, 0640U);
+    EXPECT_EQ(status.st_gid, 4321U);
+    ::chmod(mod.c_str(), 0333);
+    ::setfsuid(65534);
+    select(1);
+    ::setfsuid(0);
+    ::chmod(mod.c_str(), 0755);
+    EXPECT_EQ(message_boxes, (std::vector<std::string>{"Gv Skin selected", "Old Q3 Skin selected"}));
+    EXPECT_EQ(bytes_of(pack), bytes_of(source(1)));
 }
 
 // kill -9 in the middle of a swap's copy leaves the pack as it was and one temporary copy, which

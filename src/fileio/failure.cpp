@@ -44,7 +44,8 @@ std::string shown_path(std::string_view path) {
 }  // namespace
 
 std::string report_text(const Failure& failure) {
-    return "Error " + std::to_string(failure.number) + ": " + failure.description + "\n" + shown_path(failure.path);
+    const std::string headline = "Error " + std::to_string(failure.number) + ": " + failure.description;
+    return failure.path.empty() ? headline : headline + "\n" + shown_path(failure.path);
 }
 
 }  // namespace beam

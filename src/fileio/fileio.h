@@ -21,6 +21,9 @@ Failure os_failure(int error_number, std::string path);
 // The failure for the error the last system call left behind.
 Failure last_os_failure(std::string path);
 
+// The failure for memory that ran out, in the system's words; it concerns no file.
+Failure out_of_memory_failure();
+
 enum class OpenMode {
     append,  // create if missing; every write goes to the end
     read,    // the file must exist
@@ -70,7 +73,8 @@ std::string from_file_text(std::string_view bytes);
 // under a fresh name beside target, flushed to disk and renamed over target in one step, so
 // target always holds either its old bytes or the whole copy; on failure it is left untouched
 // and the temporary copy removed. Copies that an earlier swap left behind, killed before its
-// rename, are removed first: only names of exactly the temporary_name_beside pattern for target.
+// rename, are removed first: only names of exactly the temporary_name_beside pattern for target,
+// and only those that no running swap holds, so that swaps of the same pack may run at once.
 void replace_with_copy(const std::string& source, const std::string& target);
 
 // A name beside target that no other file is likely to have: target, a dot, 8 random lower-case

@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +21,10 @@ Failure os_failure(int error_number, std::string path) {
 
 Failure last_os_failure(std::string path) {
     return os_failure(errno, std::move(path));
+}
+
+Failure out_of_memory_failure() {
+    return os_failure(ENOMEM, {});
 }
 
 namespace {
@@ -138,7 +143,9 @@ bool is_same_file(const struct stat& one, const struct stat& other) {
 }
 
 // Copies the rest of from into to: by sharing blocks where the file system can, else inside the
-// kernel, else through a buffer.
+// kernel, else through a buffer. The kernel's copy does not tell whether reading or writing
+// failed it, so after any failure the buffer takes over: its read or write fails in turn and
+// names the file concerned.
 void copy_contents(File& from, File& to) {
     const int from_fd = descriptor(from.native_handle());
     const int to_fd = descriptor(to.native_handle());
@@ -150,13 +157,9 @@ void copy_contents(File& from, File& to) {
         if (count == 0) {
             return;
         }
-        if (count > 0 || errno == EINTR) {
-            continue;
-        }
-        if (errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS) {
+        if (count < 0 && errno != EINTR) {
             break;  // both offsets have moved on by what was copied, so the loop below takes over
         }
-        throw last_os_failure(to.path());
     }
     std::vector<char> buffer(std::size_t{1} << 20);
     while (const std::size_t count = from.read_some(buffer)) {
@@ -169,7 +172,8 @@ struct FolderCloser {
 };
 
 // A swap killed between making its copy and renaming it leaves the copy behind; without this,
-// every such kill would leave another pack-sized file in the mod folder.
+// every such kill would leave another pack-sized file in the mod folder. A running swap holds a
+// lock on its copy until after the rename, so only a copy that can be locked here is a leftover.
 void remove_leftover_copies(const std::string& target) {
     const std::unique_ptr<DIR, FolderCloser> folder(::opendir(folder_of(target).c_str()));
     if (!folder) {
@@ -178,8 +182,43 @@ void remove_leftover_copies(const std::string& target) {
     const std::string_view target_name = name_of(target);
     while (const dirent* entry = ::readdir(folder.get())) {
         const char* name = static_cast<const char*>(entry->d_name);
-        if (is_temporary_copy_of(name, target_name)) {
-            ::unlinkat(::dirfd(folder.get()), name, 0);
+        if (!is_temporary_copy_of(name, target_name)) {
+            continue;
+        }
+        // Not blocking: something of that name might be a FIFO with no writer.
+        const int copy_fd = ::openat(::dirfd(folder.get()), name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (copy_fd >= 0) {
+            const File copy(copy_fd, name);
+            if (::flock(copy_fd, LOCK_EX | LOCK_NB) == 0) {
+                ::unlinkat(::dirfd(folder.get()), name, 0);
+            }
+        }
+    }
+}
+
+// Creates the copy under a fresh name beside target, locked as its swap's own. Another swap may
+// have taken it for a leftover in the moment between its creation and the lock: then it is
+// gone, or going, and another name is tried. On a file system without locks it stays unlocked.
+File create_locked_copy(const std::string& target, std::string& temporary) {
+    for (;;) {
+        temporary = temporary_name_beside(target);
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno == EEXIST) {
+            continue;
+        }
+        if (fd < 0) {
+            throw last_os_failure(target);
+        }
+        File copy(fd, target);
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK) {
+                continue;  // another swap holds it, to remove it
+            }
+            return copy;
+        }
+        struct stat status {};
+        if (::fstat(fd, &status) != 0 || status.st_nlink > 0) {
+            return copy;
         }
     }
 }
@@ -201,12 +240,9 @@ void replace_with_copy(const std::string& source, const std::string& target) {
     }
 
     remove_leftover_copies(target);
-    const std::string temporary = temporary_name_beside(target);
-    const int temporary_fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (temporary_fd < 0) {
-        throw last_os_failure(target);
-    }
-    File to(temporary_fd, target);
+    std::string temporary;
+    File to = create_locked_copy(target, temporary);
+    const int temporary_fd = descriptor(to.native_handle());
     struct RemoveUnlessRenamed {
         const std::string& path;
         bool renamed = false;
@@ -216,22 +252,32 @@ void replace_with_copy(const std::string& source, const std::string& target) {
             }
         }
     } cleanup{temporary};
+    // The copy takes the old pack's place, so it takes its permissions: made under this
+    // process's umask, it could shut out a game server that runs as another user. Its group too,
+    // where this process may give it that group (EPERM: it may not, and the copy keeps its own).
+    if (::fchown(temporary_fd, static_cast<uid_t>(-1), target_status.st_gid) != 0 && errno != EPERM) {
+        throw last_os_failure(target);
+    }
+    if (::fchmod(temporary_fd, target_status.st_mode & 07777U) != 0) {
+        throw last_os_failure(target);
+    }
 
     copy_contents(from, to);
     to.flush_to_disk();
-    to.close();
     if (::rename(temporary.c_str(), target.c_str()) != 0) {
         throw last_os_failure(target);
     }
     cleanup.renamed = true;
+    to.close();
 
-    // The rename itself is on disk only once the folder is.
-    const std::string folder = folder_of(target);
-    const int folder_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder_fd < 0) {
-        throw last_os_failure(folder);
+    // The rename itself is on disk only once the folder is. The pack is switched already, so
+    // this is done as well as the folder allows: one that may be written but not read (mode
+    // 0333) cannot be opened for it, and that is no failed swap.
+    const int folder_fd = ::open(folder_of(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder_fd >= 0) {
+        ::fsync(folder_fd);
+        ::close(folder_fd);
     }
-    File(folder_fd, folder).flush_to_disk();
 }
 
 }  // namespace beam::fileio

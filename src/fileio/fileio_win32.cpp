@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "fileio/fileio.h"
 #include "fileio/wide_text.h"
@@ -34,6 +35,8 @@ std::string to_utf8(std::wstring_view wide) {
 namespace fileio {
 
 namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 struct LocalFreeDeleter {
     void operator()(wchar_t* text) const { LocalFree(text); }
@@ -75,13 +78,18 @@ Failure last_os_failure(std::string path) {
     return os_failure(static_cast<int>(GetLastError()), std::move(path));
 }
 
+Failure out_of_memory_failure() {
+    return os_failure(ERROR_NOT_ENOUGH_MEMORY, {});
+}
+
 File::File(const std::string& path, OpenMode mode) : path_(path) {
     const std::wstring wide_path = system_path(path);
-    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    // Shared in every way: the slot stays open after each step, and meanwhile a second copy of
+    // the program must be able to seed the file and an editor to save it.
     HANDLE handle = INVALID_HANDLE_VALUE;
     switch (mode) {
         case OpenMode::append:
-            handle = CreateFileW(wide_path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+            handle = CreateFileW(wide_path.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
             break;
         case OpenMode::read:
@@ -89,7 +97,9 @@ File::File(const std::string& path, OpenMode mode) : path_(path) {
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
             break;
         case OpenMode::write:
-            handle = CreateFileW(wide_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+            // Opened as it is and truncated below: CREATE_ALWAYS refuses an existing hidden or
+            // system file with access denied, and a player may have hidden the path file.
+            handle = CreateFileW(wide_path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
             break;
     }
@@ -97,8 +107,12 @@ File::File(const std::string& path, OpenMode mode) : path_(path) {
         throw last_os_failure(path);
     }
     handle_ = native(handle);
-    if (mode == OpenMode::append && !SetFilePointerEx(handle, LARGE_INTEGER{}, nullptr, FILE_END)) {
-        throw last_os_failure(path);
+    // Appending starts at the end, writing with nothing.
+    if ((mode == OpenMode::append && !SetFilePointerEx(handle, LARGE_INTEGER{}, nullptr, FILE_END)) ||
+        (mode == OpenMode::write && !SetEndOfFile(handle))) {
+        Failure failure = last_os_failure(path);
+        close();  // no destructor runs for an object whose constructor throws
+        throw failure;
     }
 }
 
@@ -266,8 +280,19 @@ struct FindCloser {
     void operator()(HANDLE search) const { FindClose(search); }
 };
 
+// Deletes a file that no program holds open: opened for deletion without sharing, it refuses
+// while any other handle is open on it, as a running swap holds its copy.
+void delete_unless_open(const std::wstring& path) {
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);  // a read-only file refuses deletion
+    HANDLE file = CreateFileW(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+    }
+}
+
 // A swap killed between making its copy and renaming it leaves the copy behind; without this,
-// every such kill would leave another pack-sized file in the mod folder.
+// every such kill would leave another pack-sized file in the mod folder. A running swap holds
+// its copy open until after the rename, and that copy stays.
 void remove_leftover_copies(const std::string& target) {
     WIN32_FIND_DATAW found{};
     HANDLE first = FindFirstFileW(to_wide(target + ".*.tmp").c_str(), &found);
@@ -280,7 +305,7 @@ void remove_leftover_copies(const std::string& target) {
     do {
         const std::string name = to_utf8(found.cFileName);
         if (is_temporary_copy_of(name, target_name)) {
-            delete_file(to_wide(folder + "/" + name));
+            delete_unless_open(to_wide(folder + "/" + name));
         }
     } while (FindNextFileW(search.get(), &found));
 }
@@ -301,21 +326,78 @@ DWORD why_not_replaced(const std::wstring& target, DWORD error) {
     return GetLastError() == ERROR_SHARING_VIOLATION ? ERROR_SHARING_VIOLATION : error;
 }
 
-// Renames from over to; ERROR_SUCCESS, or why not. A virus scanner or an indexer may hold a fresh
-// file for a moment: retry for about a second.
-DWORD move_over(const std::wstring& from, const std::wstring& to) {
+// Runs step until it succeeds; ERROR_SUCCESS, or why not. A virus scanner or an indexer may hold
+// a fresh file for a moment: a step refused as access denied or a sharing violation is retried
+// for about a second.
+template <typename Step>
+DWORD retried_while_held(Step step) {
     constexpr int kAttempts = 10;
     constexpr DWORD kPauseMilliseconds = 100;
     for (int attempt = 1;; ++attempt) {
-        if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        if (step()) {
             return ERROR_SUCCESS;
         }
         const DWORD error = GetLastError();
         if (attempt == kAttempts || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) {
-            return why_not_replaced(to, error);
+            return error;
         }
         Sleep(kPauseMilliseconds);
     }
+}
+
+// Renames from over to; ERROR_SUCCESS, or why not.
+DWORD move_over(const std::wstring& from, const std::wstring& to) {
+    const DWORD error = retried_while_held(
+        [&] { return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH); });
+    return error == ERROR_SUCCESS ? error : why_not_replaced(to, error);
+}
+
+// CopyFileW fails alike for a failed read of the source and a failed write of the copy. Reading
+// the source through tells the two apart: a failure there is the source's and names it.
+void read_through(const std::string& source) {
+    File from(source, OpenMode::read);
+    std::vector<char> buffer(std::size_t{1} << 16);
+    while (from.read_some(buffer) != 0) {
+    }
+}
+
+// Copies source to a fresh name beside target and reopens the copy, to flush it and to hold it:
+// while a swap holds its copy, no other swap removes it as a leftover, and while CopyFileW
+// writes it, its own handle does the same. The copy is returned closed when another swap took
+// it in the moment between the two.
+File held_copy_beside(const std::string& source, const std::string& target, std::wstring& temporary) {
+    for (;;) {
+        temporary = to_wide(temporary_name_beside(target));
+        if (CopyFileW(to_wide(source).c_str(), temporary.c_str(), TRUE)) {
+            break;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS) {
+            Failure failure = last_os_failure(target);
+            delete_file(temporary);  // a failed copy can leave part of the file behind
+            read_through(source);
+            throw failure;
+        }
+    }
+    // The copy carries the source's attributes along; a read-only pack would block the next swap.
+    const DWORD attributes = GetFileAttributesW(temporary.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        SetFileAttributesW(temporary.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    }
+    // The reopen shares what a virus scanner that holds the fresh file may hold.
+    HANDLE reopened = INVALID_HANDLE_VALUE;
+    const DWORD error = retried_while_held([&] {
+        reopened = CreateFileW(temporary.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        return reopened != INVALID_HANDLE_VALUE;
+    });
+    if (error == ERROR_FILE_NOT_FOUND) {
+        return {};
+    }
+    if (error != ERROR_SUCCESS) {
+        delete_file(temporary);
+        throw os_failure(static_cast<int>(error), target);
+    }
+    return {native(reopened), target};
 }
 
 }  // namespace
@@ -329,44 +411,31 @@ void replace_with_copy(const std::string& source, const std::string& target) {
     }
 
     remove_leftover_copies(target);
+    // Another swap may take the fresh copy for a leftover in the moment before it is held; then
+    // another copy is made.
     std::wstring temporary;
-    for (;;) {
-        temporary = to_wide(temporary_name_beside(target));
-        if (CopyFileW(wide_source.c_str(), temporary.c_str(), TRUE)) {
-            break;
-        }
-        if (GetLastError() != ERROR_FILE_EXISTS) {
-            Failure failure = last_os_failure(target);
-            delete_file(temporary);  // a failed copy can leave part of the file behind
-            throw failure;
-        }
+    File copy;
+    for (int attempt = 1; attempt <= 3 && !copy.is_open(); ++attempt) {
+        copy = held_copy_beside(source, target, temporary);
+    }
+    if (!copy.is_open()) {
+        throw os_failure(ERROR_FILE_NOT_FOUND, target);
     }
     struct RemoveUnlessMoved {
+        File& copy;
         const std::wstring& path;
         bool moved = false;
         ~RemoveUnlessMoved() {
             if (!moved) {
+                copy.close();
                 delete_file(path);
             }
         }
-    } cleanup{temporary};
+    } cleanup{copy, temporary};
 
-    // The copy carries the source's attributes along; a read-only pack would block the next swap.
-    const DWORD attributes = GetFileAttributesW(temporary.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES ||
-        ((attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
-         !SetFileAttributesW(temporary.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))) {
-        throw last_os_failure(target);
-    }
-    File copy(native(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                 nullptr)),
-              target);
-    if (!copy.is_open()) {
-        throw last_os_failure(target);
-    }
     copy.flush_to_disk();
-    copy.close();
-
+    // Held open through the rename, which its sharing of deletion allows, so that no other swap
+    // takes it for a leftover.
     if (const DWORD error = move_over(temporary, wide_target); error != ERROR_SUCCESS) {
         throw os_failure(static_cast<int>(error), target);
     }

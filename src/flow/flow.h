@@ -1,5 +1,6 @@
 #pragma once
 
+#include <new>
 #include <string_view>
 
 #include "fileio/failure.h"
@@ -24,13 +25,17 @@ void end_program(PathStore& store);
 void report(PathStore& store, const Failure& failure);
 
 // Runs one action from start to finish; the first step that fails ends it, and the program
-// with it, through the error report.
+// with it, through the error report. Memory running out is such a failure too (a mangled path
+// file's first line may be hundreds of megabytes); by the time it is reported, unwinding has
+// given back what the action held.
 template <typename Action>
 void run(PathStore& store, Action&& action) {
     try {
         action();
     } catch (const Failure& failure) {
         report(store, failure);
+    } catch (const std::bad_alloc&) {
+        report(store, fileio::out_of_memory_failure());
     }
 }
 

@@ -71,11 +71,25 @@ def controls(window):
     return {control.get_name() or control.get_role_name(): control for control in children(children(window)[0])}
 
 
+def pixels(twips, text_scale):
+    """Twips in logical pixels at the font resolution, 96 times the text scale, rounded."""
+    return int(twips * 96 * text_scale / 1440 + 0.5)
+
+
 def layout(window):
-    """Each control's role, name and box, in twips at 15 to a logical pixel."""
-    return sorted((control.get_role_name(), control.get_name(), 15 * box.x, 15 * box.y, 15 * box.width,
-                   15 * box.height) for control in controls(window).values()
-                  for box in [control.get_extents(Atspi.CoordType.WINDOW)])
+    """Each control's role, name and box in logical pixels."""
+    return sorted((control.get_role_name(), control.get_name(), box.x, box.y, box.width, box.height)
+                  for control in controls(window).values() for box in [control.get_extents(Atspi.CoordType.WINDOW)])
+
+
+def lines(label):
+    """The lines the label's text is shown on."""
+    found, offset = [], 0
+    while offset < label.get_character_count():
+        line = label.get_string_at_offset(offset, Atspi.TextGranularity.LINE)
+        found.append(line.content)
+        offset = line.end_offset + 1  # a line's end offset still answers that line
+    return found
 
 
 class EndToEnd(unittest.TestCase):
@@ -94,12 +108,12 @@ class EndToEnd(unittest.TestCase):
     def mod_folder(self):
         return {path.name: path.read_bytes() for path in self.mod.iterdir()}
 
-    def start(self, scale=1, path_file=None, captions=("Note", "Beam Tailor")):
+    def start(self, scale=1, path_file=None, captions=("Note", "Beam Tailor"), text_scale=1):
         """Starts the program; waits for its X windows, and unless it shows an error, their accessibles."""
         if path_file is not None:
             self.path_file.write_bytes(path_file + b"\r\n")
         self.scale = scale
-        env = dict(os.environ, HOME=str(self.home), GDK_BACKEND="x11", GDK_SCALE=str(scale))
+        env = dict(os.environ, HOME=str(self.home), GDK_BACKEND="x11", GDK_SCALE=str(scale), GDK_DPI_SCALE=str(text_scale))
         self.process = subprocess.Popen([PROGRAM], env=env, stdin=subprocess.DEVNULL)
         self.addCleanup(self.process.kill)
         self.x_ids = poll("the windows", lambda: sorted(self.x_windows()) == sorted(captions) and self.x_windows())
@@ -138,21 +152,30 @@ class EndToEnd(unittest.TestCase):
         self.click(next(child for child in descendants(box) if child.get_role_name() == "push button"))
         poll("the box gone", lambda: not has(box, Atspi.StateType.SHOWING))
 
-    def check_windows(self, scale):
-        prompt, chooser = self.start(scale)
+    def check_windows(self, scale, text_scale=1):
+        """Checks both windows and closes them; returns each label's lines."""
+        prompt, chooser = self.start(scale, text_scale=text_scale)
         default = self.home / ".q3a"
         # The prompt shown last, so active and on top, with the caret in its field.
         self.assertEqual(xdotool("getactivewindow"), self.x_ids["Note"])
         self.focus(controls(prompt)["text"])
         self.assertEqual(controls(prompt)["text"].get_text(0, -1), str(default))
 
-        for (caption, width, height, expected), window in zip(WINDOWS, (prompt, chooser)):
+        label_lines = {}
+        for (caption, width, height, controls_in_twips), window in zip(WINDOWS, (prompt, chooser)):
+            width, height = pixels(width, text_scale), pixels(height, text_scale)
+            expected = sorted((role, name, *(pixels(twips, text_scale) for twips in box))
+                              for role, name, *box in controls_in_twips)
             geometry = xdotool("getwindowgeometry", "--shell", self.x_ids[caption])
-            self.assertIn(f"WIDTH={scale * width // 15}\nHEIGHT={scale * height // 15}", geometry)
-            self.assertEqual(layout(window), sorted(expected))
-            xdotool("windowsize", self.x_ids[caption], str(scale * width // 10), str(scale * height // 20))
-            poll("the new size", lambda: window.get_extents(Atspi.CoordType.WINDOW).width > width // 12)
-            self.assertEqual(layout(window), sorted(expected), "after a resize")
+            self.assertIn(f"WIDTH={scale * width}\nHEIGHT={scale * height}", geometry)
+            self.assertEqual(layout(window), expected)
+            label_lines.update((label.get_name(), lines(label)) for label in controls(window).values()
+                               if label.get_role_name() == "label")
+            xdotool("windowsize", self.x_ids[caption], str(scale * width * 3 // 2), str(scale * height // 2))
+            poll("the program to see the new size", lambda: window.get_extents(Atspi.CoordType.WINDOW).width > width)
+            self.assertEqual(layout(window), expected, "after a resize")
+        # The web address is not broken after "https://".
+        self.assertIn("https://grimvolt.example.org/", [line.strip() for line in label_lines[CREDIT]])
 
         # Tab goes round the field and "ok"; the prompt's close box saves nothing; the chooser's
         # Tab goes down its buttons and round; its close box ends the program.
@@ -167,9 +190,16 @@ class EndToEnd(unittest.TestCase):
         self.close("Beam Tailor")
         self.assertEqual(self.process.wait(15), 0)
         self.assertEqual(self.path_file.read_bytes(), bytes(default) + b"\r\n")
+        return label_lines
 
-    def test_windows_layout_focus_and_close_boxes_at_scale_1(self):
-        self.check_windows(1)
+    def test_windows_layout_focus_and_close_boxes_at_text_scales_1_to_2(self):
+        """Every box grows with the text size, so that no label needs more lines than at text scale 1."""
+        at_scale_1 = self.check_windows(1)
+        for text_scale in (1.5, 2):
+            with self.subTest(text_scale=text_scale):
+                self.path_file.unlink()
+                for label, shown in self.check_windows(1, text_scale).items():
+                    self.assertLessEqual(len(shown), len(at_scale_1[label]), label)
 
     def test_windows_layout_focus_and_close_boxes_at_scale_2(self):
         self.check_windows(2)

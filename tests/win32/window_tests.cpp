@@ -113,8 +113,9 @@ class BeamTailorExe : public ::testing::Test {
     }
     void TearDown() override { TerminateProcess(process_.get(), 1); }
 
-    // Starts the program on a screen of dpi dots per inch; with a path file, naming the game folder.
-    void start(bool with_path_file, DWORD dpi = 96) {
+    // Starts the program on a screen of dpi dots per inch, as a shortcut set to show would start it;
+    // with a path file, naming the game folder.
+    void start(bool with_path_file, DWORD dpi = 96, WORD show = SW_SHOWNORMAL) {
         if (with_path_file) {
             put(kPathFile, kGame + "\r\n");
         }
@@ -122,6 +123,8 @@ class BeamTailorExe : public ::testing::Test {
         std::wstring command = L"BeamTailor.exe";  // found first beside this test
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = show;
         PROCESS_INFORMATION started{};
         ASSERT_TRUE(
             CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started));
@@ -216,6 +219,49 @@ TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAndAResizeMovesNothin
 }
 
 INSTANTIATE_TEST_SUITE_P(Dpi, Layout, ::testing::Values(96, 144));
+
+// A shortcut's "Run" setting, and what it makes of the chooser, the first window shown.
+struct Shortcut {
+    WORD show;
+    bool (*holds)(HWND);
+    const char* name;
+};
+class ShowCommand : public BeamTailorExe, public ::testing::WithParamInterface<Shortcut> {};
+
+TEST_P(ShowCommand, TheFirstWindowShownFollowsTheShortcutThePromptOnTopAndActive) {
+    start(false, 96, GetParam().show);
+    ASSERT_TRUE(prompt && chooser);
+    EXPECT_TRUE(GetParam().holds(chooser));
+    EXPECT_FALSE(IsIconic(prompt) || IsZoomed(prompt));
+    EXPECT_TRUE(wait_until([&] { return input().hwndActive == prompt; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Run,
+    ShowCommand,
+    ::testing::Values(Shortcut{SW_SHOWMAXIMIZED, +[](HWND w) { return IsZoomed(w) != 0; }, "Maximized"},
+                      Shortcut{SW_SHOWMINNOACTIVE, +[](HWND w) { return IsIconic(w) != 0; }, "Minimized"}),
+    [](const auto& shortcut) { return std::string(shortcut.param.name); });
+
+// Wine never changes a window's DPI itself; the message is sent as Windows sends it.
+TEST_F(BeamTailorExe, ADpiChangeTakesTheWholeSuggestedRectangleAndWM_QUITGivesTheExitCode) {
+    start(false);
+    ASSERT_TRUE(prompt && chooser);
+    RECT suggested{40, 60, 700, 420};
+    // Wine passes the rectangle's address on as it is, so the rectangle goes in the program's memory.
+    void* remote = VirtualAllocEx(process_.get(), nullptr, sizeof suggested, MEM_COMMIT, PAGE_READWRITE);
+    ASSERT_TRUE(WriteProcessMemory(process_.get(), remote, &suggested, sizeof suggested, nullptr));
+    SendMessageW(chooser, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(remote));
+    RECT now{};
+    EXPECT_TRUE(wait_until([&] { return GetWindowRect(chooser, &now) && EqualRect(&now, &suggested); }));
+    GetWindowRect(controls_of(chooser).at(1), &now);  // "Old Q3 Skin", 1455 x 495 twips
+    EXPECT_EQ(now.right - now.left, MulDiv(1455, 144, 1440));
+    EXPECT_EQ(now.bottom - now.top, MulDiv(495, 144, 1440));
+    PostMessageW(prompt, WM_QUIT, 7, 0);
+    DWORD code = 0;
+    EXPECT_EQ(WaitForSingleObject(process_.get(), 10000), WAIT_OBJECT_0);
+    EXPECT_TRUE(GetExitCodeProcess(process_.get(), &code) && code == 7) << code;
+}
 
 TEST_F(BeamTailorExe, KeysAndClicksSwapAndConfirmWhileNeitherWindowTakesInput) {
     start(true);

@@ -63,11 +63,15 @@ void exact_fixed_init(ExactFixed* /*fixed*/) {}
 
 }  // namespace
 
-GtkWidget* exact_fixed_new(int width, int height) {
-    auto* fixed = static_cast<ExactFixed*>(g_object_new(exact_fixed_get_type(), nullptr));
-    fixed->width = width;
-    fixed->height = height;
-    return GTK_WIDGET(fixed);
+GtkWidget* exact_fixed_new() {
+    return GTK_WIDGET(g_object_new(exact_fixed_get_type(), nullptr));
+}
+
+void exact_fixed_set_size(GtkWidget* fixed, int width, int height) {
+    ExactFixed* exact = as_exact_fixed(fixed);
+    exact->width = width;
+    exact->height = height;
+    gtk_widget_queue_resize(fixed);
 }
 
 }  // namespace beam::gtk

@@ -1,6 +1,7 @@
 #include "ui/gtk/front_end.h"
 
 #include <algorithm>
+#include <cmath>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -14,13 +15,8 @@
 namespace beam::gtk {
 namespace {
 
-// GTK works in logical pixels of 96 to the inch and multiplies them by the desktop's scale
-// factor itself.
-constexpr int kLogicalDpi = 96;
-
-int pixels(int twips) {
-    return layout::to_pixels(twips, kLogicalDpi);
-}
+// GTK's font resolution when neither the X server nor the desktop sets one.
+constexpr double kDefaultResolution = 96;
 
 // What the contract's free functions act on: one program, one of each window.
 struct Program {
@@ -34,6 +30,10 @@ struct Program {
     // then shows a readable stand-in, and while it is left as shown, the folder's own bytes count.
     std::string stored_prompt_text;
     std::string shown_prompt_text;
+    // Logical pixels to the inch that GTK draws text at: the X resource Xft.dpi or the desktop's
+    // text scaling, times GDK_DPI_SCALE. GTK multiplies logical pixels by the screen's scale
+    // factor itself.
+    double resolution = kDefaultResolution;
 };
 // Text as GTK can show it: bytes that are not UTF-8 as replacement characters, a NUL as '?'.
 using ReadableText = std::unique_ptr<gchar, decltype(&g_free)>;
@@ -44,6 +44,11 @@ ReadableText readable(std::string_view text) {
 }
 
 Program program;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables): the contract is free functions
+
+// Twips in logical pixels at the font resolution, so that boxes grow with the text in them.
+int pixels(int twips) {
+    return static_cast<int>(std::lround(twips * program.resolution / layout::kTwipsPerInch));
+}
 
 void on_ok_clicked(GtkButton* /*button*/, gpointer /*unused*/) {
     flow::run(*program.store, [] { flow::ok(*program.store); });
@@ -66,6 +71,24 @@ void on_window_destroyed(GtkWidget* window, gpointer /*unused*/) {
     }
 }
 
+// A web address in the label's text is never broken, so it moves whole to the next line: Pango
+// would otherwise break it after "https://", leaving the scheme alone at the end of a line.
+// Where it is wider than its box, it runs on into the window's margin.
+void keep_web_address_whole(GtkLabel* label, std::string_view text) {
+    const std::size_t start = text.find("https://");
+    if (start == std::string_view::npos) {
+        return;
+    }
+    const std::size_t end = std::min(text.find(' ', start), text.size());
+    PangoAttribute* no_breaks = pango_attr_allow_breaks_new(FALSE);
+    no_breaks->start_index = static_cast<guint>(start);
+    no_breaks->end_index = static_cast<guint>(end);
+    const std::unique_ptr<PangoAttrList, decltype(&pango_attr_list_unref)> attributes(pango_attr_list_new(),
+                                                                                      pango_attr_list_unref);
+    pango_attr_list_insert(attributes.get(), no_breaks);
+    gtk_label_set_attributes(label, attributes.get());
+}
+
 GtkWidget* new_control(const layout::Control& control) {
     const std::string text(control.text);
     switch (control.kind) {
@@ -75,6 +98,7 @@ GtkWidget* new_control(const layout::Control& control) {
             gtk_label_set_line_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD);
             gtk_label_set_xalign(GTK_LABEL(label), 0);
             gtk_label_set_yalign(GTK_LABEL(label), 0);
+            keep_web_address_whole(GTK_LABEL(label), text);
             return label;
         }
         case layout::ControlKind::text_field:  // the prompt's one field, which the contract reads and fills
@@ -95,23 +119,55 @@ GtkWidget* new_control(const layout::Control& control) {
     return nullptr;
 }
 
+// Sizes the window and places its controls, in the layout's order, for the present resolution.
+void place_controls(GtkWidget* toplevel, const layout::Window& window) {
+    GtkWidget* form = gtk_bin_get_child(GTK_BIN(toplevel));
+    const std::unique_ptr<GList, decltype(&g_list_free)> children(gtk_container_get_children(GTK_CONTAINER(form)),
+                                                                  g_list_free);
+    const GList* item = children.get();
+    for (const layout::Control& control : window.controls) {
+        auto* widget = static_cast<GtkWidget*>(item->data);
+        gtk_widget_set_size_request(widget, pixels(control.box.width), pixels(control.box.height));
+        gtk_fixed_move(GTK_FIXED(form), widget, pixels(control.box.left), pixels(control.box.top));
+        item = item->next;
+    }
+    exact_fixed_set_size(form, pixels(window.client_width), pixels(window.client_height));
+    gtk_window_resize(GTK_WINDOW(toplevel), pixels(window.client_width), pixels(window.client_height));
+}
+
 // The window, not yet shown, with its controls placed as the table says. GTK's tab order runs
 // from top to bottom, which is the table's order, and a window being shown puts the focus on
 // the first control in it.
 GtkWidget* new_window(const layout::Window& window) {
     GtkWidget* toplevel = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(toplevel), std::string(window.caption).c_str());
-    GtkWidget* form = exact_fixed_new(pixels(window.client_width), pixels(window.client_height));
+    GtkWidget* form = exact_fixed_new();
     for (const layout::Control& control : window.controls) {
-        GtkWidget* widget = new_control(control);
-        gtk_widget_set_size_request(widget, pixels(control.box.width), pixels(control.box.height));
-        gtk_fixed_put(GTK_FIXED(form), widget, pixels(control.box.left), pixels(control.box.top));
+        gtk_fixed_put(GTK_FIXED(form), new_control(control), 0, 0);
     }
     gtk_container_add(GTK_CONTAINER(toplevel), form);
+    place_controls(toplevel, window);
     gtk_widget_show_all(form);
     gtk_application_add_window(program.app, GTK_WINDOW(toplevel));
     g_signal_connect(toplevel, "destroy", G_CALLBACK(on_window_destroyed), nullptr);
     return toplevel;
+}
+
+double font_resolution(GdkScreen* screen) {
+    const double resolution = gdk_screen_get_resolution(screen);
+    return resolution > 0 ? resolution : kDefaultResolution;
+}
+
+// The desktop's text scaling (gtk-xft-dpi, which GTK passes on to the screen) or the screen's
+// resolution changed: every box follows the text.
+void on_resolution_changed(GdkScreen* screen, GParamSpec* /*property*/, gpointer /*unused*/) {
+    program.resolution = font_resolution(screen);
+    if (program.prompt != nullptr) {
+        place_controls(program.prompt, layout::kPrompt);
+    }
+    if (program.chooser != nullptr) {
+        place_controls(program.chooser, layout::kChooser);
+    }
 }
 
 }  // namespace
@@ -119,6 +175,9 @@ GtkWidget* new_window(const layout::Window& window) {
 void start(GtkApplication* app, PathStore& store) {
     program.app = app;
     program.store = &store;
+    GdkScreen* screen = gdk_screen_get_default();
+    program.resolution = font_resolution(screen);
+    g_signal_connect(screen, "notify::resolution", G_CALLBACK(on_resolution_changed), nullptr);
     program.prompt = new_window(layout::kPrompt);
     program.chooser = new_window(layout::kChooser);
     flow::run(store, [&store] { flow::start_up(store); });
@@ -156,11 +215,10 @@ void close_prompt() {
 }
 
 void message_box(std::string_view text) {
-    // Kept above whichever window of the program is showing, if any; modal to all of them.
+    // Kept above the program's active window and modal to all of its windows. Before either
+    // window is shown, the parent is one not yet on screen: GTK then gives the window manager no
+    // parent for the box, which stands alone, and has nothing to warn about.
     GtkWindow* parent = gtk_application_get_active_window(program.app);
-    if (parent != nullptr && gtk_widget_get_visible(GTK_WIDGET(parent)) == FALSE) {
-        parent = nullptr;
-    }
     GtkWidget* dialog =
         gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER, GTK_BUTTONS_OK, "%s", readable(text).get());
     gtk_window_set_title(GTK_WINDOW(dialog), std::string(flow::kApplicationTitle).c_str());

@@ -15,9 +15,11 @@ namespace {
 
 using beam::gtk::GObjectPtr;
 
-// Every window's icon, in the sizes drawn for it; compiled into the program.
+// Every window's icon, compiled into the program, in the sizes window managers draw a window's
+// icon in (title bar, switcher, at scale 1 and 2). The larger sizes are the installed theme's,
+// for launchers: decoding them here cost more start-up time and memory than the rest of the icon.
 void set_window_icon() {
-    constexpr std::array kSizes{16, 32, 48, 64, 128, 256};
+    constexpr std::array kSizes{16, 32, 48, 64};
     std::vector<GObjectPtr<GdkPixbuf>> images;
     std::unique_ptr<GList, decltype(&g_list_free)> list(nullptr, g_list_free);
     for (int size : kSizes) {

@@ -1,16 +1,10 @@
 #include "ui/win32/dpi.h"
 
-#include <bit>
+#include "ui/win32/system_function.h"
 
 namespace beam::win32 {
 
 namespace {
-
-// A function of user32.dll that this Windows may lack; null when it does.
-template <typename Function>
-Function user32_function(const char* name) {
-    return std::bit_cast<Function>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name));
-}
 
 void release_screen(HDC screen) {
     ReleaseDC(nullptr, screen);
@@ -20,7 +14,7 @@ using ScreenDc = Owned<HDC, &release_screen>;
 }  // namespace
 
 UINT dpi_of(HWND window) {
-    static const auto get_dpi_for_window = user32_function<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
+    static const auto get_dpi_for_window = system_function<UINT(WINAPI*)(HWND)>(L"user32.dll", "GetDpiForWindow");
     if (get_dpi_for_window != nullptr) {
         return get_dpi_for_window(window);
     }
@@ -30,7 +24,7 @@ UINT dpi_of(HWND window) {
 
 Font message_font(UINT dpi) {
     static const auto system_parameters_for_dpi =
-        user32_function<BOOL(WINAPI*)(UINT, UINT, void*, UINT, UINT)>("SystemParametersInfoForDpi");
+        system_function<BOOL(WINAPI*)(UINT, UINT, void*, UINT, UINT)>(L"user32.dll", "SystemParametersInfoForDpi");
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
     if (system_parameters_for_dpi != nullptr) {
@@ -42,9 +36,30 @@ Font message_font(UINT dpi) {
     return Font(CreateFontIndirectW(&metrics.lfMessageFont));
 }
 
+Icon icon_for_dpi(HINSTANCE instance, int resource, bool small, UINT dpi) {
+    static const auto system_metrics_for_dpi =
+        system_function<int(WINAPI*)(int, UINT)>(L"user32.dll", "GetSystemMetricsForDpi");
+    // Common controls 6 (Vista and later) draw a size the icon lacks from a larger image, where
+    // LoadImageW stretches a smaller one.
+    static const auto load_scaled_down = system_function<HRESULT(WINAPI*)(HINSTANCE, const wchar_t*, int, int, HICON*)>(
+        L"comctl32.dll", "LoadIconWithScaleDown");
+    const auto metric = [dpi](int index) {
+        return system_metrics_for_dpi != nullptr ? system_metrics_for_dpi(index, dpi) : GetSystemMetrics(index);
+    };
+    const int width = metric(small ? SM_CXSMICON : SM_CXICON);
+    const int height = metric(small ? SM_CYSMICON : SM_CYICON);
+    HICON icon = nullptr;
+    if (load_scaled_down == nullptr ||
+        FAILED(load_scaled_down(instance, MAKEINTRESOURCEW(resource), width, height, &icon))) {
+        // Not shared: a shared icon keeps the first size it was loaded in.
+        icon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(resource), IMAGE_ICON, width, height, 0));
+    }
+    return Icon(icon);
+}
+
 SIZE window_size_for_client(DWORD style, int client_width, int client_height, UINT dpi) {
     static const auto adjust_for_dpi =
-        user32_function<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
+        system_function<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>(L"user32.dll", "AdjustWindowRectExForDpi");
     RECT frame{0, 0, client_width, client_height};
     if (adjust_for_dpi != nullptr) {
         adjust_for_dpi(&frame, style, FALSE, 0, dpi);

@@ -10,12 +10,16 @@
 namespace beam::win32 {
 
 using Font = Owned<HFONT, &DeleteObject>;
+using Icon = Owned<HICON, &DestroyIcon>;
 
 // The dots per inch of the monitor the window is on.
 UINT dpi_of(HWND window);
 
 // The system's message font, sized for dpi.
 Font message_font(UINT dpi);
+
+// The icon resource in the size of the window system's small or large icons at dpi.
+Icon icon_for_dpi(HINSTANCE instance, int resource, bool small, UINT dpi);
 
 // The outer size of a window of style whose client area is client_width × client_height at dpi.
 SIZE window_size_for_client(DWORD style, int client_width, int client_height, UINT dpi);

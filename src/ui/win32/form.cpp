@@ -68,12 +68,6 @@ void Form::register_class(HINSTANCE instance) {
     form_class.cbSize = sizeof form_class;
     form_class.lpfnWndProc = form_procedure;
     form_class.hInstance = instance;
-    form_class.hIcon =
-        static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(BEAM_TAILOR_ICON), IMAGE_ICON,
-                                      GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_SHARED));
-    form_class.hIconSm =
-        static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(BEAM_TAILOR_ICON), IMAGE_ICON,
-                                      GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
     form_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     form_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     form_class.lpszClassName = kFormClass;
@@ -120,8 +114,8 @@ HWND Form::control(std::string_view name) const {
     return nullptr;
 }
 
-void Form::show() const {
-    ShowWindow(window_, SW_SHOW);
+void Form::show(int command) const {
+    ShowWindow(window_, command);
 }
 
 void Form::remember_focus() {
@@ -131,18 +125,18 @@ void Form::remember_focus() {
     }
 }
 
-void Form::lay_out(UINT dpi, const RECT* suggested_position) {
+void Form::lay_out(UINT dpi, const RECT* suggested) {
     const int dots = static_cast<int>(dpi);
-    const SIZE size = window_size_for_client(kFormStyle, layout::to_pixels(layout_.client_width, dots),
-                                             layout::to_pixels(layout_.client_height, dots), dpi);
-    UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
-    POINT position{};
-    if (suggested_position != nullptr) {
-        position = {suggested_position->left, suggested_position->top};
-    } else {
-        flags |= SWP_NOMOVE;
+    if (suggested != nullptr) {
+        // The whole rectangle: a window dragged onto a monitor of another scale then keeps the
+        // same place under the pointer and does not bounce back to the monitor it came from.
+        SetWindowPos(window_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    } else if (IsZoomed(window_) == FALSE && IsIconic(window_) == FALSE) {  // those keep the size they have
+        const SIZE size = window_size_for_client(kFormStyle, layout::to_pixels(layout_.client_width, dots),
+                                                 layout::to_pixels(layout_.client_height, dots), dpi);
+        SetWindowPos(window_, nullptr, 0, 0, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
     }
-    SetWindowPos(window_, nullptr, position.x, position.y, size.cx, size.cy, flags);
 
     Font font = message_font(dpi);
     for (std::size_t index = 0; index < controls_.size(); ++index) {
@@ -154,6 +148,15 @@ void Form::lay_out(UINT dpi, const RECT* suggested_position) {
     }
     // The controls have let go of the old font; it goes now.
     font_ = std::move(font);
+
+    // Each window has its own icons, sized for the window's dots per inch rather than the system's.
+    const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window_, GWLP_HINSTANCE));
+    Icon small_icon = icon_for_dpi(instance, BEAM_TAILOR_ICON, true, dpi);
+    Icon large_icon = icon_for_dpi(instance, BEAM_TAILOR_ICON, false, dpi);
+    SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon.get()));
+    SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(large_icon.get()));
+    small_icon_ = std::move(small_icon);
+    large_icon_ = std::move(large_icon);
 }
 
 bool Form::handle(UINT message, WPARAM wparam, LPARAM lparam) {
@@ -179,6 +182,15 @@ bool Form::handle(UINT message, WPARAM wparam, LPARAM lparam) {
         case WM_DPICHANGED:
             lay_out(HIWORD(wparam), reinterpret_cast<const RECT*>(lparam));
             return true;
+        case WM_SETTINGCHANGE:
+            // The user chose another system font or text size: the message font has changed.
+            if (wparam == SPI_SETNONCLIENTMETRICS) {
+                lay_out(dpi_of(window_), nullptr);
+            }
+            return false;
+        case WM_THEMECHANGED:
+            lay_out(dpi_of(window_), nullptr);
+            return false;
         case WM_NCDESTROY:
             SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
             events_.destroyed(window_);

@@ -37,17 +37,18 @@ class Form {
     [[nodiscard]] HWND window() const { return window_; }
     [[nodiscard]] HWND control(std::string_view name) const;
 
-    // Shows the window and makes it the active one.
-    void show() const;
+    // Shows the window as command says (SW_SHOW...), which for all but minimising commands makes
+    // it the active one.
+    void show(int command) const;
     // Keeps the control that has the focus, to give it back when the window is activated again.
     void remember_focus();
 
   private:
     friend LRESULT CALLBACK form_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept;
 
-    // Sizes the window and places every control, with the message font, for dpi; at the
-    // position the window system suggests, when it does.
-    void lay_out(UINT dpi, const RECT* suggested_position);
+    // Sizes the window and places every control, with the message font and the icons, for dpi;
+    // the window takes the rectangle the window system suggests, when it does.
+    void lay_out(UINT dpi, const RECT* suggested);
     // Answers message, or returns false to leave it to the window system.
     bool handle(UINT message, WPARAM wparam, LPARAM lparam);
 
@@ -57,6 +58,8 @@ class Form {
     std::vector<HWND> controls_;  // in the layout's tab order
     HWND focus_ = nullptr;
     Font font_;
+    Icon small_icon_;
+    Icon large_icon_;
 };
 
 }  // namespace beam::win32

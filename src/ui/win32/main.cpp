@@ -3,9 +3,28 @@
 #include <cstdlib>
 
 #include "ui/win32/program.h"
+#include "ui/win32/system_function.h"
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_line*/, int /*show*/) {
-    return beam::win32::run_program(instance);
+namespace {
+
+// Players run the program from wherever they unzipped it, often the Downloads folder, where a
+// browser may have saved a stray DLL; Windows would look there first for every DLL that is not a
+// known system DLL, also for those that system DLLs load later (uxtheme.dll for visual styles).
+// Only the system folder is searched from here on. SetDefaultDllDirectories came with Windows 8
+// and an update of Windows 7; without it, the current folder at least is left out.
+void load_dlls_from_the_system_folder_only() {
+    const auto set_default_dll_directories =
+        beam::win32::system_function<BOOL(WINAPI*)(DWORD)>(L"kernel32.dll", "SetDefaultDllDirectories");
+    if (set_default_dll_directories == nullptr || !set_default_dll_directories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+        SetDllDirectoryW(L"");
+    }
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_line*/, int show) {
+    load_dlls_from_the_system_folder_only();
+    return beam::win32::run_program(instance, show);
 }
 
 // A program without a console has nowhere to print why it terminates; leaving out the C++

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fileio/wide_text.h"
@@ -25,6 +26,8 @@ struct Program {
     std::optional<Form> prompt;
     std::optional<Form> chooser;
     bool ended = false;
+    // How the next window is shown: as the program was started, for the first one.
+    int show_command = SW_SHOW;
 };
 
 Program& program() {
@@ -80,14 +83,21 @@ bool handled_by_keyboard_navigation(MSG& message) {
     return IsDialogMessageW(form, &message) != FALSE;
 }
 
+// Shows a window: the first one as the program was started, any other plainly.
+void show_form(const Form& form) {
+    form.show(std::exchange(program().show_command, SW_SHOW));
+}
+
 }  // namespace
 
-int run_program(HINSTANCE instance) {
+int run_program(HINSTANCE instance, int show) {
     const INITCOMMONCONTROLSEX common_controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&common_controls);
 
     Program& running = program();
     running.instance = instance;
+    // Started hidden, the program would have no window to be worked with.
+    running.show_command = show == SW_HIDE ? SW_SHOW : show;
     // The path prompt's load step runs before any window is visible; the prompt is shown last.
     flow::run(running.store, [&] {
         Form::register_class(instance);
@@ -95,7 +105,7 @@ int run_program(HINSTANCE instance) {
         flow::start_up(running.store);
     });
     if (running.prompt) {
-        running.prompt->show();
+        win32::show_form(*running.prompt);
     }
 
     MSG message{};
@@ -105,7 +115,7 @@ int run_program(HINSTANCE instance) {
             DispatchMessageW(&message);
         }
     }
-    return 0;
+    return static_cast<int>(message.wParam);
 }
 
 }  // namespace beam::win32
@@ -128,7 +138,7 @@ std::string get_prompt_text() {
 void show_chooser() {
     win32::Program& running = program();
     running.chooser.emplace(layout::kChooser, running.instance, win32::kEvents);
-    running.chooser->show();
+    win32::show_form(*running.chooser);
 }
 
 void close_prompt() {
