@@ -109,8 +109,7 @@ class EndToEnd(unittest.TestCase):
         return {path.name: path.read_bytes() for path in self.mod.iterdir()}
 
     def start(self, scale=1, path_file=None, captions=("Note", "Beam Tailor"), text_scale=1):
-        """Starts the program and waits for its windows: their X ids by caption and, unless an
-        error report is all it shows, the prompt's and the chooser's accessibles."""
+        """Starts the program; waits for its X windows, and unless it shows an error, their accessibles."""
         if path_file is not None:
             self.path_file.write_bytes(path_file + b"\r\n")
         self.scale = scale
@@ -142,12 +141,12 @@ class EndToEnd(unittest.TestCase):
         poll(f"{caption} closed", lambda: self.x_ids[caption] not in self.x_windows().values())
 
     def answer_box(self, message, window_under_it=None):
-        """The message box: the program's title and the message, while a click on the window under it
-        does nothing; then its OK."""
-        box = poll("a message box", lambda: next((window for window in children(self.app) if window.get_role_name()
-                                                  in ("alert", "dialog") and has(window, Atspi.StateType.SHOWING)), None))
+        """The message box: the title and message, while a click on the window under it does nothing; OK."""
+        box = poll("a message box", lambda: next((window for window in children(self.app) if has(
+            window, Atspi.StateType.SHOWING) and window.get_role_name() in ("alert", "dialog")), None))
         self.assertEqual(xdotool("getactivewindow", "getwindowname"), "Beam Tailor")
-        self.assertIn(message, [child.get_text(0, -1) for child in descendants(box) if child.get_role_name() == "label"])
+        labels = [child.get_text(0, -1) for child in descendants(box) if child.get_role_name() == "label"]
+        self.assertIn(message, labels)
         if window_under_it:
             self.click(controls(window_under_it)["ok"])
         self.click(next(child for child in descendants(box) if child.get_role_name() == "push button"))
@@ -212,18 +211,13 @@ class EndToEnd(unittest.TestCase):
         xdotool("key", "Return", "Tab")
         self.focus(controls(prompt)["ok"])
         self.assertEqual(self.path_file.read_bytes(), f"{self.game}\r\n{self.home}/.q3a\r\n".encode())
+        # Clicks, then Space on the button clicked last, and Enter on the next, reached by Tab.
         before = self.mod_folder()
-        for row, name in ((3, "Metal Skin"), (1, "Old Q3 Skin"), (2, "GV skin")):
-            self.click(controls(chooser)[name])
+        presses = ((3, "Metal Skin"), (1, "Old Q3 Skin"), (2, "GV skin"), (2, ["space"]), (3, ["Tab", "Return"]))
+        for row, press in presses:
+            self.click(controls(chooser)[press]) if isinstance(press, str) else xdotool("key", *press)
             self.answer_box(CONFIRMATIONS[row], window_under_it=prompt)
             self.assertEqual(self.mod_folder(), dict(before, **{"pakskin.pk3": before[f"skindata{row}.ncx"]}))
-        # Space, then Enter after a Tab, press the focused button.
-        self.focus(controls(chooser)["GV skin"])
-        for key, row in (("space", 2), ("Return", 3)):
-            xdotool("key", key)
-            self.answer_box(CONFIRMATIONS[row], window_under_it=prompt)
-            self.assertEqual(self.mod_folder()["pakskin.pk3"], before[f"skindata{row}.ncx"])
-            xdotool("key", "Tab")
         # The chooser closed first leaves the prompt, whose "ok" saves exactly what was typed.
         self.close("Beam Tailor")
         self.click(controls(prompt)["text"])
