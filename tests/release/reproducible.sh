@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
-# The release files, built twice from copies of the tree in two folders, the second with another
-# umask and time zone, have the same bytes; prints their checksums.
+# The release files built from two copies of the tree, with another umask and time zone, match; prints sums.
 # Usage: reproducible.sh SOURCE_FOLDER
 set -euo pipefail
 work=$(mktemp -d /tmp/beam-tailor-reproducible.XXXXXX)

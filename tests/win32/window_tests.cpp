@@ -1,5 +1,4 @@
-// BeamTailor.exe as its user meets it: started from beside this test, worked through the window
-// system alone, on the real path file c:/q3path.cfg and a real game folder.
+// BeamTailor.exe, started from beside this test, worked through the window system alone on real files.
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -37,12 +36,10 @@ void put(const fs::path& path, const std::string& bytes) {
 }
 // Whether holds() comes true within about ten seconds.
 bool wait_until(const std::function<bool()>& holds) {
-    for (int tries = 0; tries < 500; ++tries, Sleep(20)) {
-        if (holds()) {
-            return true;
-        }
+    for (int tries = 0; tries < 500 && !holds(); ++tries) {
+        Sleep(20);
     }
-    return false;
+    return holds();
 }
 // WM_GETTEXT reads another process's controls, where GetWindowText does not.
 std::wstring text_of(HWND window) {
@@ -84,8 +81,7 @@ void press(const std::vector<BYTE>& keys) {
 void click(HWND control) {
     PostMessageW(control, BM_CLICK, 0, 0);
 }
-// The message box, with the program's title and a text from head to tail, while neither window
-// takes input; then its OK.
+// The message box: the program's title and a text from head to tail, while neither window takes input; OK.
 void answer_box(const std::wstring& head, const std::string& tail = "") {
     HWND box = nullptr;
     ASSERT_TRUE(wait_until([&] { return (box = shown(nullptr)) != nullptr; }));
@@ -113,8 +109,7 @@ class BeamTailorExe : public ::testing::Test {
     }
     void TearDown() override { TerminateProcess(process_.get(), 1); }
 
-    // Starts the program on a screen of dpi dots per inch, as a shortcut set to show would start it;
-    // with a path file, naming the game folder.
+    // Starts the program at dpi dots per inch, as a shortcut set to show would; a path file names the game.
     void start(bool with_path_file, DWORD dpi = 96, WORD show = SW_SHOWNORMAL) {
         if (with_path_file) {
             put(kPathFile, kGame + "\r\n");
@@ -144,10 +139,11 @@ class BeamTailorExe : public ::testing::Test {
     [[nodiscard]] bool focus_on(HWND control) const {
         return wait_until([&] { return input().hwndFocus == control; });
     }
-    [[nodiscard]] bool ends_cleanly() const {
-        DWORD code = 1;
-        return WaitForSingleObject(process_.get(), 10000) == WAIT_OBJECT_0 &&
-               GetExitCodeProcess(process_.get(), &code) && code == 0;
+    [[nodiscard]] DWORD exit_code() const {
+        DWORD code = STILL_ACTIVE;
+        WaitForSingleObject(process_.get(), 10000);
+        GetExitCodeProcess(process_.get(), &code);
+        return code;
     }
 
     using Handle = win32::Owned<HANDLE, &CloseHandle>;
@@ -158,7 +154,7 @@ class BeamTailorExe : public ::testing::Test {
 
 class Layout : public BeamTailorExe, public ::testing::WithParamInterface<DWORD> {};
 
-TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAndAResizeMovesNothing) {
+TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAResizeMovesNothingAndADpiChangeTakesItsRectangle) {
     const int dpi = static_cast<int>(GetParam());
     start(false, GetParam());
     ASSERT_TRUE(prompt && chooser);
@@ -208,59 +204,41 @@ TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAndAResizeMovesNothin
         }
     }
 
+    // Wine never changes a window's DPI itself: the message is sent as Windows sends it, the suggested rectangle
+    // in the program's memory, where Wine passes its address on as it is.
+    RECT suggested{40, 60, 700, 420};
+    void* remote = VirtualAllocEx(process_.get(), nullptr, sizeof suggested, MEM_COMMIT, PAGE_READWRITE);
+    ASSERT_TRUE(WriteProcessMemory(process_.get(), remote, &suggested, sizeof suggested, nullptr));
+    SendMessageW(chooser, WM_DPICHANGED, MAKEWPARAM(dpi * 3 / 2, dpi * 3 / 2), reinterpret_cast<LPARAM>(remote));
+    RECT now{};
+    EXPECT_TRUE(wait_until([&] { return GetWindowRect(chooser, &now) && EqualRect(&now, &suggested); }));
+    GetWindowRect(controls_of(chooser).at(1), &now);  // "Old Q3 Skin", 1455 x 495 twips
+    EXPECT_EQ(now.right - now.left, MulDiv(1455, dpi * 3 / 2, 1440));
+    EXPECT_EQ(now.bottom - now.top, MulDiv(495, dpi * 3 / 2, 1440));
+
     // The prompt's close box saves nothing and leaves the chooser, whose close box ends the program.
     SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"typed, never saved"));
     PostMessageW(prompt, WM_SYSCOMMAND, SC_CLOSE, 0);  // its close box
     ASSERT_TRUE(wait_until([&] { return !IsWindow(prompt); }));
     EXPECT_TRUE(IsWindowVisible(chooser));
     PostMessageW(chooser, WM_SYSCOMMAND, SC_CLOSE, 0);
-    EXPECT_TRUE(ends_cleanly());
+    EXPECT_EQ(exit_code(), 0U);
     EXPECT_EQ(bytes_of(kPathFile), kDefaultLine);
 }
 
 INSTANTIATE_TEST_SUITE_P(Dpi, Layout, ::testing::Values(96, 144));
 
-// A shortcut's "Run" setting, and what it makes of the chooser, the first window shown.
-struct Shortcut {
-    WORD show;
-    bool (*holds)(HWND);
-    const char* name;
-};
-class ShowCommand : public BeamTailorExe, public ::testing::WithParamInterface<Shortcut> {};
-
-TEST_P(ShowCommand, TheFirstWindowShownFollowsTheShortcutThePromptOnTopAndActive) {
-    start(false, 96, GetParam().show);
-    ASSERT_TRUE(prompt && chooser);
-    EXPECT_TRUE(GetParam().holds(chooser));
-    EXPECT_FALSE(IsIconic(prompt) || IsZoomed(prompt));
-    EXPECT_TRUE(wait_until([&] { return input().hwndActive == prompt; }));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Run,
-    ShowCommand,
-    ::testing::Values(Shortcut{SW_SHOWMAXIMIZED, +[](HWND w) { return IsZoomed(w) != 0; }, "Maximized"},
-                      Shortcut{SW_SHOWMINNOACTIVE, +[](HWND w) { return IsIconic(w) != 0; }, "Minimized"}),
-    [](const auto& shortcut) { return std::string(shortcut.param.name); });
-
-// Wine never changes a window's DPI itself; the message is sent as Windows sends it.
-TEST_F(BeamTailorExe, ADpiChangeTakesTheWholeSuggestedRectangleAndWM_QUITGivesTheExitCode) {
-    start(false);
-    ASSERT_TRUE(prompt && chooser);
-    RECT suggested{40, 60, 700, 420};
-    // Wine passes the rectangle's address on as it is, so the rectangle goes in the program's memory.
-    void* remote = VirtualAllocEx(process_.get(), nullptr, sizeof suggested, MEM_COMMIT, PAGE_READWRITE);
-    ASSERT_TRUE(WriteProcessMemory(process_.get(), remote, &suggested, sizeof suggested, nullptr));
-    SendMessageW(chooser, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(remote));
-    RECT now{};
-    EXPECT_TRUE(wait_until([&] { return GetWindowRect(chooser, &now) && EqualRect(&now, &suggested); }));
-    GetWindowRect(controls_of(chooser).at(1), &now);  // "Old Q3 Skin", 1455 x 495 twips
-    EXPECT_EQ(now.right - now.left, MulDiv(1455, 144, 1440));
-    EXPECT_EQ(now.bottom - now.top, MulDiv(495, 144, 1440));
-    PostMessageW(prompt, WM_QUIT, 7, 0);
-    DWORD code = 0;
-    EXPECT_EQ(WaitForSingleObject(process_.get(), 10000), WAIT_OBJECT_0);
-    EXPECT_TRUE(GetExitCodeProcess(process_.get(), &code) && code == 7) << code;
+// The shortcut's "Run" setting shows the chooser maximized or minimized, the prompt active; WM_QUIT gives the code.
+TEST_F(BeamTailorExe, TheFirstWindowShownFollowsTheShortcutThePromptOnTopAndActive) {
+    for (const WORD show : {WORD{SW_SHOWMAXIMIZED}, WORD{SW_SHOWMINNOACTIVE}}) {
+        start(false, 96, show);
+        ASSERT_TRUE(prompt && chooser);
+        EXPECT_NE(show == SW_SHOWMAXIMIZED ? IsZoomed(chooser) : IsIconic(chooser), FALSE) << show;
+        EXPECT_FALSE(IsIconic(prompt) || IsZoomed(prompt));
+        EXPECT_TRUE(wait_until([&] { return input().hwndActive == prompt; }));
+        PostMessageW(prompt, WM_QUIT, show, 0);
+        EXPECT_EQ(exit_code(), show);
+    }
 }
 
 TEST_F(BeamTailorExe, KeysAndClicksSwapAndConfirmWhileNeitherWindowTakesInput) {
@@ -293,26 +271,25 @@ TEST_F(BeamTailorExe, KeysAndClicksSwapAndConfirmWhileNeitherWindowTakesInput) {
     ASSERT_TRUE(wait_until([&] { return !IsWindow(chooser); }));
     SendMessageW(on_prompt[1], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L" e:/q3 , x"));
     click(on_prompt[2]);
-    EXPECT_TRUE(ends_cleanly());
+    EXPECT_EQ(exit_code(), 0U);
     EXPECT_EQ(bytes_of(kPathFile), " e:/q3 , x\r\n");
 }
 
-// A failed swap, and a start that cannot seed the path file (a folder stands in its place), which
-// shows no window but the error report; either report ends the program.
+// A failed swap, and a start that cannot seed the path file (a folder is in its place): each report ends it.
 TEST_F(BeamTailorExe, FailuresReportTheErrorAndEndTheProgram) {
     fs::remove(source(2));
     start(true);
     ASSERT_TRUE(prompt && chooser);
     click(controls_of(chooser).at(2));
     answer_box(L"Error 2: ", "\n" + source(2));
-    EXPECT_TRUE(ends_cleanly());
+    EXPECT_EQ(exit_code(), 0U);
 
     fs::remove_all(kPathFile);
     fs::create_directory(kPathFile);
     start(false);
     EXPECT_FALSE(prompt || chooser);
     answer_box(L"Error ", "\nc:/q3path.cfg");
-    EXPECT_TRUE(ends_cleanly());
+    EXPECT_EQ(exit_code(), 0U);
 }
 
 }  // namespace
