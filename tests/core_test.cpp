@@ -38,7 +38,6 @@ namespace beam {
 namespace {
 
 namespace fs = std::filesystem;
-using Files = std::map<std::string, std::string>;
 
 std::vector<std::string> message_boxes;
 constexpr const char* kDefault = "c:/program files/Quake III Arena";
@@ -74,8 +73,8 @@ class Core : public ::testing::Test {
     }
     [[nodiscard]] std::string source(int row) const { return mod + "/skindata" + std::to_string(row) + ".ncx"; }
     [[nodiscard]] auto files() const { return std::distance(fs::directory_iterator(mod), fs::directory_iterator()); }
-    [[nodiscard]] Files mod_folder() const {
-        Files files;
+    [[nodiscard]] std::map<std::string, std::string> mod_folder() const {
+        std::map<std::string, std::string> files;
         for (const fs::directory_entry& entry : fs::directory_iterator(mod)) {
             files[entry.path().filename().string()] = entry.is_directory() ? "a folder" : bytes_of(entry.path());
         }
@@ -92,7 +91,7 @@ class Core : public ::testing::Test {
             fs::remove_all(mod);
             SetUp();
             const std::shared_ptr<void> fault = make();
-            const Files before = mod_folder();
+            const auto before = mod_folder();
             select(row);
             EXPECT_EQ(mod_folder(), before);
             ASSERT_EQ(message_boxes.size(), 1U);
@@ -116,8 +115,7 @@ class Core : public ::testing::Test {
     PathStore store{path_file, kDefault};
 };
 
-// The file before (none if empty); the steps: "start" seeds and reads, "save TEXT", "second" is another copy of the
-// program seeding; the file's bytes and first field after.
+// File before (none if empty); steps ("start" seeds, reads; "save TEXT"; "second": another copy seeds); after.
 TEST_F(Core, PathFileBytesAfterStartsSavesAndReads) {
     const std::string line = std::string(kDefault) + "\r\n";
     const std::tuple<std::string, std::vector<std::string>, std::string, std::string> cases[] = {
@@ -273,10 +271,8 @@ TEST_F(Core, FullDiskFileSizeLimitUnwritableFolderAndUnreadableSourceLoseNothing
 
 // Memory that runs out, for a path file whose first line is a gigabyte of NULs, ends in the error report.
 TEST_F(Core, OutOfMemoryEndsInTheErrorReport) {
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
+#ifdef BEAM_SANITIZE
     GTEST_SKIP() << "AddressSanitizer ends the process where memory runs out";
-#endif
 #endif
     fs::resize_file(path_file, 0);
     fs::resize_file(path_file, std::uintmax_t{1} << 30);
@@ -338,12 +334,11 @@ TEST_F(Core, DurableStepsInOrder) {
         return;
     }
     const std::string trace = root + "/trace";
+    const std::string self = fs::read_symlink("/proc/self/exe").string() + " --gtest_filter=Core.DurableStepsInOrder";
     // LeakSanitizer, in the sanitizer tree, cannot run under strace.
-    const std::string command = "BEAM_ONE_SWAP=1 ASAN_OPTIONS=detect_leaks=0 strace -f -o " + trace +
-                                " -e trace=openat,fsync,rename,renameat2 " +
-                                fs::read_symlink("/proc/self/exe").string() +
-                                " --gtest_filter=Core.DurableStepsInOrder";
-    if (std::system((command + " >/dev/null").c_str()) != 0) {
+    const std::string strace =
+        "BEAM_ONE_SWAP=1 ASAN_OPTIONS=detect_leaks=0 strace -f -e trace=openat,fsync,rename,renameat2";
+    if (std::system((strace + " -o " + trace + " " + self + " >/dev/null").c_str()) != 0) {
         GTEST_SKIP() << "strace cannot trace here";
     }
     const std::regex in_order(

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
-"""The real beam-tailor in a throwaway home, read through AT-SPI and X, driven by real clicks and keys (xdotool).
-Usage: end_to_end.py PROGRAM [unittest arguments]"""
+"""The real beam-tailor in a throwaway home, read by AT-SPI and X, driven by xdotool. Usage: end_to_end.py PROGRAM"""
 
+import contextlib
 import os
 import subprocess
 import sys
@@ -31,11 +31,9 @@ def poll(what, probe):
     """probe()'s first true answer within 15 s; a program ending meanwhile may leave an accessible that errs."""
     deadline = time.monotonic() + 15
     while time.monotonic() < deadline:
-        try:
+        with contextlib.suppress(GLib.Error):
             if answer := probe():
                 return answer
-        except GLib.Error:
-            pass
         time.sleep(0.05)
         Atspi.get_desktop(0).clear_cache()
     raise AssertionError(f"timed out waiting for {what}")
@@ -78,7 +76,6 @@ def layout(window):
 
 
 def lines(label):
-    """The lines the label's text is shown on."""
     found, offset = [], 0
     while offset < label.get_character_count():
         line = label.get_string_at_offset(offset, Atspi.TextGranularity.LINE)
@@ -130,8 +127,7 @@ class EndToEnd(unittest.TestCase):
         xdotool("mousemove", "--sync", str(x), str(y), "click", "1")
 
     def close(self, caption):
-        """The window manager's close command, as the close box gives it."""
-        xdotool("windowactivate", "--sync", self.x_ids[caption], "key", "alt+F4")
+        xdotool("windowactivate", "--sync", self.x_ids[caption], "key", "alt+F4")  # the close box's command
         poll(f"{caption} closed", lambda: self.x_ids[caption] not in self.x_windows().values())
 
     def answer_box(self, message, window_under_it=None):

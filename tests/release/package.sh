@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
-# The Linux package. lint: desktop-file-validate, appstreamcli and lintian pass it. install: apt installs
-# and removes the program, menu entry and icons in a throwaway root (an overlay of / in a mount namespace).
+# The Linux package. lint: its linters pass it. install: apt installs and removes it in a throwaway overlay root.
 # Usage: package.sh lint|install CPACK_CONFIG
 set -euo pipefail
 if [ "$1" = install ] && [ -z "${PACKAGE_OWN_MOUNTS:-}" ]; then

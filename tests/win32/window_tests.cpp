@@ -70,7 +70,6 @@ HWND shown(const wchar_t* caption) {
     }
     return nullptr;
 }
-// Keys pressed one after the other, through the input queue as from a keyboard.
 void press(const std::vector<BYTE>& keys) {
     for (const BYTE key : keys) {
         keybd_event(key, 0, 0, 0);
@@ -109,11 +108,8 @@ class BeamTailorExe : public ::testing::Test {
     }
     void TearDown() override { TerminateProcess(process_.get(), 1); }
 
-    // Starts the program at dpi dots per inch, as a shortcut set to show would; a path file names the game.
-    void start(bool with_path_file, DWORD dpi = 96, WORD show = SW_SHOWNORMAL) {
-        if (with_path_file) {
-            put(kPathFile, kGame + "\r\n");
-        }
+    // Starts the program at dpi dots per inch, as a shortcut set to show would.
+    void start(DWORD dpi = 96, WORD show = SW_SHOWNORMAL) {
         RegSetKeyValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels", REG_DWORD, &dpi, sizeof dpi);
         std::wstring command = L"BeamTailor.exe";  // found first beside this test
         STARTUPINFOW startup{};
@@ -123,7 +119,7 @@ class BeamTailorExe : public ::testing::Test {
         PROCESS_INFORMATION started{};
         ASSERT_TRUE(
             CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started));
-        process_ = Handle(started.hProcess);
+        process_ = decltype(process_)(started.hProcess);
         CloseHandle(started.hThread);
         wait_until([] { return shown(nullptr) || (shown(L"Note") && shown(L"Beam Tailor")); });  // or an error
         prompt = shown(L"Note");
@@ -146,8 +142,7 @@ class BeamTailorExe : public ::testing::Test {
         return code;
     }
 
-    using Handle = win32::Owned<HANDLE, &CloseHandle>;
-    Handle process_;
+    win32::Owned<HANDLE, &CloseHandle> process_;
     HWND prompt = nullptr;
     HWND chooser = nullptr;
 };
@@ -156,7 +151,7 @@ class Layout : public BeamTailorExe, public ::testing::WithParamInterface<DWORD>
 
 TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAResizeMovesNothingAndADpiChangeTakesItsRectangle) {
     const int dpi = static_cast<int>(GetParam());
-    start(false, GetParam());
+    start(GetParam());
     ASSERT_TRUE(prompt && chooser);
     HWND field = controls_of(prompt).at(1);
     EXPECT_TRUE(focus_on(field));
@@ -181,8 +176,7 @@ TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAResizeMovesNothingAn
     for (const auto& [window, width, height, controls] : windows) {
         RECT client{};
         GetClientRect(window, &client);
-        EXPECT_EQ(client.right, pixels(width));
-        EXPECT_EQ(client.bottom, pixels(height));
+        EXPECT_EQ(std::pair(client.right, client.bottom), (std::pair<LONG, LONG>(pixels(width), pixels(height))));
         for (const bool resized : {false, true}) {
             if (resized) {  // wider and lower
                 SetWindowPos(window, nullptr, 0, 0, pixels(width) * 2, pixels(height), SWP_NOMOVE | SWP_NOZORDER);
@@ -192,20 +186,18 @@ TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAResizeMovesNothingAn
             for (std::size_t at = 0; at < controls.size(); ++at) {
                 const auto& [kind, text, twips] = controls[at];
                 HWND control = controls_of(window)[at];
-                EXPECT_EQ(class_of(control), kind);
-                EXPECT_EQ(text_of(control), text);
                 RECT box{};
                 GetWindowRect(control, &box);
                 MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&box), 2);
                 const std::array<int, 4> shown{box.left, box.top, box.right - box.left, box.bottom - box.top};
-                EXPECT_EQ(shown, (std::array{pixels(twips[0]), pixels(twips[1]), pixels(twips[2]), pixels(twips[3])}))
-                    << to_utf8(text) << (resized ? " after a resize" : "");
+                const std::array expected{pixels(twips[0]), pixels(twips[1]), pixels(twips[2]), pixels(twips[3])};
+                EXPECT_EQ(Control(class_of(control), text_of(control), shown), Control(kind, text, expected))
+                    << (resized ? "after a resize" : "");
             }
         }
     }
 
-    // Wine never changes a window's DPI itself: the message is sent as Windows sends it, the suggested rectangle
-    // in the program's memory, where Wine passes its address on as it is.
+    // Sent as Windows would (Wine never changes a DPI itself), the rectangle in the program's memory for Wine.
     RECT suggested{40, 60, 700, 420};
     void* remote = VirtualAllocEx(process_.get(), nullptr, sizeof suggested, MEM_COMMIT, PAGE_READWRITE);
     ASSERT_TRUE(WriteProcessMemory(process_.get(), remote, &suggested, sizeof suggested, nullptr));
@@ -231,7 +223,7 @@ INSTANTIATE_TEST_SUITE_P(Dpi, Layout, ::testing::Values(96, 144));
 // The shortcut's "Run" setting shows the chooser maximized or minimized, the prompt active; WM_QUIT gives the code.
 TEST_F(BeamTailorExe, TheFirstWindowShownFollowsTheShortcutThePromptOnTopAndActive) {
     for (const WORD show : {WORD{SW_SHOWMAXIMIZED}, WORD{SW_SHOWMINNOACTIVE}}) {
-        start(false, 96, show);
+        start(96, show);
         ASSERT_TRUE(prompt && chooser);
         EXPECT_NE(show == SW_SHOWMAXIMIZED ? IsZoomed(chooser) : IsIconic(chooser), FALSE) << show;
         EXPECT_FALSE(IsIconic(prompt) || IsZoomed(prompt));
@@ -242,7 +234,8 @@ TEST_F(BeamTailorExe, TheFirstWindowShownFollowsTheShortcutThePromptOnTopAndActi
 }
 
 TEST_F(BeamTailorExe, KeysAndClicksSwapAndConfirmWhileNeitherWindowTakesInput) {
-    start(true);
+    put(kPathFile, kGame + "\r\n");
+    start();
     ASSERT_TRUE(prompt && chooser);
     const std::vector<HWND> on_prompt = controls_of(prompt);
     const std::vector<HWND> buttons = controls_of(chooser);
@@ -278,7 +271,8 @@ TEST_F(BeamTailorExe, KeysAndClicksSwapAndConfirmWhileNeitherWindowTakesInput) {
 // A failed swap, and a start that cannot seed the path file (a folder is in its place): each report ends it.
 TEST_F(BeamTailorExe, FailuresReportTheErrorAndEndTheProgram) {
     fs::remove(source(2));
-    start(true);
+    put(kPathFile, kGame + "\r\n");
+    start();
     ASSERT_TRUE(prompt && chooser);
     click(controls_of(chooser).at(2));
     answer_box(L"Error 2: ", "\n" + source(2));
@@ -286,7 +280,7 @@ TEST_F(BeamTailorExe, FailuresReportTheErrorAndEndTheProgram) {
 
     fs::remove_all(kPathFile);
     fs::create_directory(kPathFile);
-    start(false);
+    start();
     EXPECT_FALSE(prompt || chooser);
     answer_box(L"Error ", "\nc:/q3path.cfg");
     EXPECT_EQ(exit_code(), 0U);
