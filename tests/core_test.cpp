@@ -1,9 +1,8 @@
-// The portable core on real files in a scratch folder: the path file, the selection, the swap's
-// failures and the error report. The front-end here only records its message boxes.
+// The portable core on real files in a scratch folder; the front-end here only records its message boxes.
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -39,7 +38,6 @@ namespace beam {
 namespace {
 
 namespace fs = std::filesystem;
-using Files = std::map<std::string, std::string>;
 
 std::vector<std::string> message_boxes;
 constexpr const char* kDefault = "c:/program files/Quake III Arena";
@@ -54,12 +52,10 @@ void put(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// The row clicked; what makes the fault, undone when what it returns goes; the number of the error
-// reported (0 for none); the path in the report, or without an error the confirmation.
+// Row clicked; the fault, undone when its result goes; error number (0: none); path reported or confirmation.
 using Fault = std::tuple<int, std::function<std::shared_ptr<void>()>, int, std::string>;
 
-// A game folder, named with a trailing slash that the paths keep, holding an active pack and three
-// skin sources of distinct bytes.
+// A game folder, named with a trailing slash the paths keep: an active pack and three distinct skin sources.
 class Core : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -76,8 +72,9 @@ class Core : public ::testing::Test {
         fs::remove_all(root);
     }
     [[nodiscard]] std::string source(int row) const { return mod + "/skindata" + std::to_string(row) + ".ncx"; }
-    [[nodiscard]] Files mod_folder() const {
-        Files files;
+    [[nodiscard]] auto files() const { return std::distance(fs::directory_iterator(mod), fs::directory_iterator()); }
+    [[nodiscard]] std::map<std::string, std::string> mod_folder() const {
+        std::map<std::string, std::string> files;
         for (const fs::directory_entry& entry : fs::directory_iterator(mod)) {
             files[entry.path().filename().string()] = entry.is_directory() ? "a folder" : bytes_of(entry.path());
         }
@@ -87,15 +84,14 @@ class Core : public ::testing::Test {
     void select(int row) {
         flow::run(store, [&] { skins::select(store, skins::kSkins.at(static_cast<std::size_t>(row - 1))); });
     }
-    // Each fault, made on a fresh game folder, fails the selection with the error report and loses
-    // nothing: the mod folder keeps every byte and gets no temporary file.
+    // Each fault, on a fresh game folder, ends in the error report; the mod folder keeps every byte, gains no file.
     void expect_nothing_lost(std::initializer_list<Fault> faults) {
         for (const auto& [row, make, number, reported] : faults) {
             SCOPED_TRACE(reported);
             fs::remove_all(mod);
             SetUp();
             const std::shared_ptr<void> fault = make();
-            const Files before = mod_folder();
+            const auto before = mod_folder();
             select(row);
             EXPECT_EQ(mod_folder(), before);
             ASSERT_EQ(message_boxes.size(), 1U);
@@ -119,8 +115,7 @@ class Core : public ::testing::Test {
     PathStore store{path_file, kDefault};
 };
 
-// Each case: the file before (none when empty), the steps, then the file's bytes and its first field.
-// A step "start" seeds and reads as the start-up does; "save TEXT" saves TEXT.
+// File before (none if empty); steps ("start" seeds, reads; "save TEXT"; "second": another copy seeds); after.
 TEST_F(Core, PathFileBytesAfterStartsSavesAndReads) {
     const std::string line = std::string(kDefault) + "\r\n";
     const std::tuple<std::string, std::vector<std::string>, std::string, std::string> cases[] = {
@@ -130,13 +125,16 @@ TEST_F(Core, PathFileBytesAfterStartsSavesAndReads) {
         {"", {"save ", "start"}, "\r\n" + line, ""},
         {"", {"start", "save d:/games,q3"}, "d:/games,q3\r\n", "d:/games"},   // on disk before the slot closes
         {"d:/games/q3", {"start"}, "d:/games/q3\r\n" + line, "d:/games/q3"},  // hand-edited, no line end
+        {"", {"save d:/games/q3", "second"}, "d:/games/q3\r\nd:/second\r\n", "d:/games/q3"},  // the slot still open
     };
     for (const auto& [before, steps, after, field] : cases) {
         SCOPED_TRACE(::testing::PrintToString(steps));
         store.close();
         before.empty() ? (void)fs::remove(path_file) : put(path_file, before);
         for (const std::string& step : steps) {
-            step == "start" ? (store.seed(), (void)store.read()) : store.save(step.substr(5));
+            step == "start"    ? (store.seed(), (void)store.read())
+            : step == "second" ? PathStore(path_file, "d:/second").seed()
+                               : store.save(step.substr(5));
         }
         EXPECT_EQ(bytes_of(path_file), after);
         EXPECT_EQ(store.read(), field);
@@ -160,13 +158,10 @@ TEST(FirstField, EndsAtCommaOrLineEndTrimsBlanksAndHonoursQuotes) {
 
 TEST_F(Core, SwapFailuresLoseNothing) {
 #ifdef _WIN32
-    const int invalid_name = ERROR_INVALID_NAME;
-    const int no_folder = ERROR_PATH_NOT_FOUND;
-    const int is_a_folder = ERROR_ACCESS_DENIED;
+    const auto [invalid_name, no_folder, is_a_folder] =
+        std::array{ERROR_INVALID_NAME, ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED};
 #else
-    const int invalid_name = EINVAL;
-    const int no_folder = ENOENT;
-    const int is_a_folder = EISDIR;
+    const auto [invalid_name, no_folder, is_a_folder] = std::array{EINVAL, ENOENT, EISDIR};
 #endif
     expect_nothing_lost({
         {1, [&] { return fs::remove(pack), nullptr; }, 2, pack},
@@ -186,14 +181,12 @@ TEST_F(Core, SwapFailuresLoseNothing) {
     });
 }
 
-// Two swaps of one pack at once both succeed, and the pack ends as one of the two sources whole,
-// while a virus scanner holds every fresh copy it finds for a moment (sharing reading and writing).
+// Two swaps of one pack at once both succeed, whole, while a scanner holds each fresh copy for a moment.
 TEST_F(Core, TwoSwapsOfOnePackAtOnceAndAScannerAllSucceed) {
     put(source(1), std::string(8U << 20, '1'));
     put(source(2), std::string(8U << 20, '2'));
-    std::atomic<bool> swapping = true;
-    std::thread scanner([&] {
-        for (fs::path scanned; swapping;) {
+    const std::jthread scanner([&](const std::stop_token& swapping) {
+        for (fs::path scanned; !swapping.stop_requested();) {
             std::error_code gone;
             for (const auto& entry : fs::directory_iterator(mod, gone)) {
                 if (entry.path().extension() == ".tmp" && entry.path() != scanned) {
@@ -203,34 +196,18 @@ TEST_F(Core, TwoSwapsOfOnePackAtOnceAndAScannerAllSucceed) {
             }
         }
     });
-    const auto swap = [&](int row) {
-        try {
-            fileio::replace_with_copy(source(row), pack);
-        } catch (const Failure& failure) {
-            ADD_FAILURE() << report_text(failure);
-        }
-    };
+    const auto swap = [&](int row) { EXPECT_NO_THROW(fileio::replace_with_copy(source(row), pack)); };
     for (int round = 1; round <= 5; ++round) {
         std::thread other(swap, 1);
         swap(2);
         other.join();
         const std::string now = bytes_of(pack);
         EXPECT_TRUE(now == bytes_of(source(1)) || now == bytes_of(source(2))) << "round " << round;
-        EXPECT_EQ(std::distance(fs::directory_iterator(mod), fs::directory_iterator()), 4) << "round " << round;
+        EXPECT_EQ(files(), 4) << "round " << round;
     }
-    swapping = false;
-    scanner.join();
 }
 
-// After a save the slot stays open, and a second copy of the program seeds the file meanwhile.
-TEST_F(Core, SecondProgramSeedsWhileTheSlotIsOpenAfterASave) {
-    store.save(game);
-    PathStore(path_file, "d:/second").seed();
-    EXPECT_EQ(bytes_of(path_file), game + "\r\nd:/second\r\n");
-}
-
-// A mangled path file may name a folder megabytes long: the report keeps both ends, and never
-// cuts a character in two.
+// A mangled path file may name a huge folder: the report keeps both ends and never cuts a character in two.
 TEST(ErrorReport, VeryLongPathIsShortenedInItsMiddle) {
     std::string path = "/";
     for (int letter = 0; letter < 1000; ++letter) {
@@ -241,8 +218,7 @@ TEST(ErrorReport, VeryLongPathIsShortenedInItsMiddle) {
 }
 
 #ifdef _WIN32
-// The path file is in the ANSI code page, which may have none of a folder's letters (here Cyrillic):
-// such a folder is saved by its short name, which names the same folder, or refused untouched.
+// A folder the ANSI code page cannot spell (here Cyrillic) is saved by its short name or refused untouched.
 TEST_F(Core, FolderTheCodePageCannotSpellIsSavedByItsShortNameOrRefused) {
     const std::string cyrillic = root + "/\xD0\x98\xD0\xB3\xD1\x80\xD1\x8B";
     const fs::path folder(std::u8string(cyrillic.begin(), cyrillic.end()));
@@ -259,9 +235,7 @@ TEST_F(Core, FolderTheCodePageCannotSpellIsSavedByItsShortNameOrRefused) {
     }
 }
 #else
-// Faults only root may make, each for this process alone: a full disk (a small tmpfs in a mount
-// namespace of the process's own), a file-size limit, a mod folder that may not be written, and a
-// source that may not be read (by a file system user who is not root).
+// Root's faults, for this process alone: a full disk, a file-size limit, an immutable folder, an unreadable source.
 TEST_F(Core, FullDiskFileSizeLimitUnwritableFolderAndUnreadableSourceLoseNothing) {
     if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
         GTEST_SKIP() << "cannot make a mount namespace of this process's own: " << std::strerror(errno);
@@ -275,12 +249,10 @@ TEST_F(Core, FullDiskFileSizeLimitUnwritableFolderAndUnreadableSourceLoseNothing
     };
     const auto file_size_limit = [&] {
         ::signal(SIGXFSZ, SIG_IGN);  // the write fails instead of ending the process
-        const rlimit limit{2000, RLIM_INFINITY};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        return undo([] {
-            const rlimit none{RLIM_INFINITY, RLIM_INFINITY};
-            ::setrlimit(RLIMIT_FSIZE, &none);
-        });
+        static constexpr rlimit kSmall{2000, RLIM_INFINITY};
+        static constexpr rlimit kNone{RLIM_INFINITY, RLIM_INFINITY};
+        ::setrlimit(RLIMIT_FSIZE, &kSmall);
+        return undo([] { ::setrlimit(RLIMIT_FSIZE, &kNone); });
     };
     const auto immutable_folder = [&] {
         EXPECT_EQ(std::system(("chattr +i " + mod).c_str()), 0);
@@ -297,13 +269,10 @@ TEST_F(Core, FullDiskFileSizeLimitUnwritableFolderAndUnreadableSourceLoseNothing
                          {3, unreadable_source, EACCES, source(3)}});
 }
 
-// Memory that runs out, here for a path file whose first line is a gigabyte of NULs, ends the
-// start in the error report like any failure.
+// Memory that runs out, for a path file whose first line is a gigabyte of NULs, ends in the error report.
 TEST_F(Core, OutOfMemoryEndsInTheErrorReport) {
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
+#ifdef BEAM_SANITIZE
     GTEST_SKIP() << "AddressSanitizer ends the process where memory runs out";
-#endif
 #endif
     fs::resize_file(path_file, 0);
     fs::resize_file(path_file, std::uintmax_t{1} << 30);
@@ -317,9 +286,7 @@ TEST_F(Core, OutOfMemoryEndsInTheErrorReport) {
     EXPECT_EXIT(start_in_64_megabytes(), ::testing::ExitedWithCode(0), "^Error 12: Cannot allocate memory$");
 }
 
-// The new pack keeps the old one's mode and group whatever the umask. And a swap by a user who is
-// not root into a mod folder that may be written but not read (0333): the rename is the swap, and
-// the folder that cannot be opened for its flush fails nothing.
+// The new pack keeps the old mode and group whatever the umask; a write-only (0333) mod folder fails nothing.
 TEST_F(Core, NewPackKeepsModeAndGroupAndAWriteOnlyFolderFailsNothing) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "needs root, to give the pack another group and to be a user who is not";
@@ -339,18 +306,17 @@ TEST_F(Core, NewPackKeepsModeAndGroupAndAWriteOnlyFolderFailsNothing) {
     EXPECT_EQ(bytes_of(pack), bytes_of(source(1)));
 }
 
-// kill -9 in the middle of a swap's copy leaves the pack as it was and one temporary copy, which
-// the next swap removes before it makes its own, whole.
+// kill -9 mid-copy leaves the pack and one temporary copy, which the next swap removes before its own.
 TEST_F(Core, KillDuringASwapLeavesThePackWhole) {
     put(source(1), std::string(64U << 20, 'n'));  // long enough to copy to be caught at it
-    const auto files = [this] { return std::distance(fs::directory_iterator(mod), fs::directory_iterator()); };
     const pid_t swap = ::fork();
     if (swap == 0) {
         fileio::replace_with_copy(source(1), pack);
         ::_exit(0);
     }
-    for (int tries = 0; tries < 1000000 && files() < 5; ++tries) {
-        // until the swap has begun its copy, for ten seconds or so at most
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (files() < 5 && std::chrono::steady_clock::now() < deadline) {  // until the copy has begun
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
     ::kill(swap, SIGKILL);
     ::waitpid(swap, nullptr, 0);
@@ -361,20 +327,18 @@ TEST_F(Core, KillDuringASwapLeavesThePackWhole) {
     EXPECT_EQ(files(), 4);
 }
 
-// What makes the swap durable, in order, as strace sees one: the copy created exclusively beside
-// the pack and flushed, then renamed over the pack, then the folder flushed.
+// As strace sees a swap: the copy created exclusively and flushed, renamed over the pack, the folder flushed.
 TEST_F(Core, DurableStepsInOrder) {
     if (std::getenv("BEAM_ONE_SWAP") != nullptr) {  // the traced run
         select(1);
         return;
     }
     const std::string trace = root + "/trace";
+    const std::string self = fs::read_symlink("/proc/self/exe").string() + " --gtest_filter=Core.DurableStepsInOrder";
     // LeakSanitizer, in the sanitizer tree, cannot run under strace.
-    const std::string command = "BEAM_ONE_SWAP=1 ASAN_OPTIONS=detect_leaks=0 strace -f -o " + trace +
-                                " -e trace=openat,fsync,rename,renameat2 " +
-                                fs::read_symlink("/proc/self/exe").string() +
-                                " --gtest_filter=Core.DurableStepsInOrder";
-    if (std::system((command + " >/dev/null").c_str()) != 0) {
+    const std::string strace =
+        "BEAM_ONE_SWAP=1 ASAN_OPTIONS=detect_leaks=0 strace -f -e trace=openat,fsync,rename,renameat2";
+    if (std::system((strace + " -o " + trace + " " + self + " >/dev/null").c_str()) != 0) {
         GTEST_SKIP() << "strace cannot trace here";
     }
     const std::regex in_order(

@@ -1,17 +1,15 @@
 #!/usr/bin/env bash
-# The release files, built twice from copies of the tree in two folders, the second with another
-# umask and time zone, have the same bytes; prints their checksums.
+# The release files built from two copies of the tree, with another umask and time zone, match; prints sums.
 # Usage: reproducible.sh SOURCE_FOLDER
 set -euo pipefail
 work=$(mktemp -d /tmp/beam-tailor-reproducible.XXXXXX)
 trap 'rm -rf "$work"' EXIT
-export SOURCE_DATE_EPOCH
-SOURCE_DATE_EPOCH=$(git -C "$1" log -1 --format=%ct)
+epoch=$(git -C "$1" log -1 --format=%ct)
 for build in "first 022 UTC" "second-build 002 Pacific/Chatham"; do
     read -r copy mask zone <<<"$build"
     mkdir "$work/$copy"
     tar -C "$1" --exclude=./.git --exclude=./build --exclude=./dist -cf - . | tar -C "$work/$copy" -xf -
-    (cd "$work/$copy" && umask "$mask" && TZ=$zone scripts/build release >build.log 2>&1) ||
+    (cd "$work/$copy" && umask "$mask" && SOURCE_DATE_EPOCH=$epoch TZ=$zone scripts/build release >build.log 2>&1) ||
         { cat "$work/$copy/build.log"; exit 1; }
 done
 cat "$work/first/dist/SHA256SUMS"

@@ -1,5 +1,4 @@
-// BeamTailor.exe as its user meets it: started from beside this test, worked through the window
-// system alone, on the real path file c:/q3path.cfg and a real game folder.
+// BeamTailor.exe, started from beside this test, worked through the window system alone on real files.
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -37,12 +36,10 @@ void put(const fs::path& path, const std::string& bytes) {
 }
 // Whether holds() comes true within about ten seconds.
 bool wait_until(const std::function<bool()>& holds) {
-    for (int tries = 0; tries < 500; ++tries, Sleep(20)) {
-        if (holds()) {
-            return true;
-        }
+    for (int tries = 0; tries < 500 && !holds(); ++tries) {
+        Sleep(20);
     }
-    return false;
+    return holds();
 }
 // WM_GETTEXT reads another process's controls, where GetWindowText does not.
 std::wstring text_of(HWND window) {
@@ -73,7 +70,6 @@ HWND shown(const wchar_t* caption) {
     }
     return nullptr;
 }
-// Keys pressed one after the other, through the input queue as from a keyboard.
 void press(const std::vector<BYTE>& keys) {
     for (const BYTE key : keys) {
         keybd_event(key, 0, 0, 0);
@@ -84,8 +80,7 @@ void press(const std::vector<BYTE>& keys) {
 void click(HWND control) {
     PostMessageW(control, BM_CLICK, 0, 0);
 }
-// The message box, with the program's title and a text from head to tail, while neither window
-// takes input; then its OK.
+// The message box: the program's title and a text from head to tail, while neither window takes input; OK.
 void answer_box(const std::wstring& head, const std::string& tail = "") {
     HWND box = nullptr;
     ASSERT_TRUE(wait_until([&] { return (box = shown(nullptr)) != nullptr; }));
@@ -113,12 +108,8 @@ class BeamTailorExe : public ::testing::Test {
     }
     void TearDown() override { TerminateProcess(process_.get(), 1); }
 
-    // Starts the program on a screen of dpi dots per inch, as a shortcut set to show would start it;
-    // with a path file, naming the game folder.
-    void start(bool with_path_file, DWORD dpi = 96, WORD show = SW_SHOWNORMAL) {
-        if (with_path_file) {
-            put(kPathFile, kGame + "\r\n");
-        }
+    // Starts the program at dpi dots per inch, as a shortcut set to show would.
+    void start(DWORD dpi = 96, WORD show = SW_SHOWNORMAL) {
         RegSetKeyValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels", REG_DWORD, &dpi, sizeof dpi);
         std::wstring command = L"BeamTailor.exe";  // found first beside this test
         STARTUPINFOW startup{};
@@ -128,7 +119,7 @@ class BeamTailorExe : public ::testing::Test {
         PROCESS_INFORMATION started{};
         ASSERT_TRUE(
             CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started));
-        process_ = Handle(started.hProcess);
+        process_ = decltype(process_)(started.hProcess);
         CloseHandle(started.hThread);
         wait_until([] { return shown(nullptr) || (shown(L"Note") && shown(L"Beam Tailor")); });  // or an error
         prompt = shown(L"Note");
@@ -144,23 +135,23 @@ class BeamTailorExe : public ::testing::Test {
     [[nodiscard]] bool focus_on(HWND control) const {
         return wait_until([&] { return input().hwndFocus == control; });
     }
-    [[nodiscard]] bool ends_cleanly() const {
-        DWORD code = 1;
-        return WaitForSingleObject(process_.get(), 10000) == WAIT_OBJECT_0 &&
-               GetExitCodeProcess(process_.get(), &code) && code == 0;
+    [[nodiscard]] DWORD exit_code() const {
+        DWORD code = STILL_ACTIVE;
+        WaitForSingleObject(process_.get(), 10000);
+        GetExitCodeProcess(process_.get(), &code);
+        return code;
     }
 
-    using Handle = win32::Owned<HANDLE, &CloseHandle>;
-    Handle process_;
+    win32::Owned<HANDLE, &CloseHandle> process_;
     HWND prompt = nullptr;
     HWND chooser = nullptr;
 };
 
 class Layout : public BeamTailorExe, public ::testing::WithParamInterface<DWORD> {};
 
-TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAndAResizeMovesNothing) {
+TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAResizeMovesNothingAndADpiChangeTakesItsRectangle) {
     const int dpi = static_cast<int>(GetParam());
-    start(false, GetParam());
+    start(GetParam());
     ASSERT_TRUE(prompt && chooser);
     HWND field = controls_of(prompt).at(1);
     EXPECT_TRUE(focus_on(field));
@@ -185,8 +176,7 @@ TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAndAResizeMovesNothin
     for (const auto& [window, width, height, controls] : windows) {
         RECT client{};
         GetClientRect(window, &client);
-        EXPECT_EQ(client.right, pixels(width));
-        EXPECT_EQ(client.bottom, pixels(height));
+        EXPECT_EQ(std::pair(client.right, client.bottom), (std::pair<LONG, LONG>(pixels(width), pixels(height))));
         for (const bool resized : {false, true}) {
             if (resized) {  // wider and lower
                 SetWindowPos(window, nullptr, 0, 0, pixels(width) * 2, pixels(height), SWP_NOMOVE | SWP_NOZORDER);
@@ -196,17 +186,27 @@ TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAndAResizeMovesNothin
             for (std::size_t at = 0; at < controls.size(); ++at) {
                 const auto& [kind, text, twips] = controls[at];
                 HWND control = controls_of(window)[at];
-                EXPECT_EQ(class_of(control), kind);
-                EXPECT_EQ(text_of(control), text);
                 RECT box{};
                 GetWindowRect(control, &box);
                 MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&box), 2);
                 const std::array<int, 4> shown{box.left, box.top, box.right - box.left, box.bottom - box.top};
-                EXPECT_EQ(shown, (std::array{pixels(twips[0]), pixels(twips[1]), pixels(twips[2]), pixels(twips[3])}))
-                    << to_utf8(text) << (resized ? " after a resize" : "");
+                const std::array expected{pixels(twips[0]), pixels(twips[1]), pixels(twips[2]), pixels(twips[3])};
+                EXPECT_EQ(Control(class_of(control), text_of(control), shown), Control(kind, text, expected))
+                    << (resized ? "after a resize" : "");
             }
         }
     }
+
+    // Sent as Windows would (Wine never changes a DPI itself), the rectangle in the program's memory for Wine.
+    RECT suggested{40, 60, 700, 420};
+    void* remote = VirtualAllocEx(process_.get(), nullptr, sizeof suggested, MEM_COMMIT, PAGE_READWRITE);
+    ASSERT_TRUE(WriteProcessMemory(process_.get(), remote, &suggested, sizeof suggested, nullptr));
+    SendMessageW(chooser, WM_DPICHANGED, MAKEWPARAM(dpi * 3 / 2, dpi * 3 / 2), reinterpret_cast<LPARAM>(remote));
+    RECT now{};
+    EXPECT_TRUE(wait_until([&] { return GetWindowRect(chooser, &now) && EqualRect(&now, &suggested); }));
+    GetWindowRect(controls_of(chooser).at(1), &now);  // "Old Q3 Skin", 1455 x 495 twips
+    EXPECT_EQ(now.right - now.left, MulDiv(1455, dpi * 3 / 2, 1440));
+    EXPECT_EQ(now.bottom - now.top, MulDiv(495, dpi * 3 / 2, 1440));
 
     // The prompt's close box saves nothing and leaves the chooser, whose close box ends the program.
     SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"typed, never saved"));
@@ -214,57 +214,28 @@ TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAndAResizeMovesNothin
     ASSERT_TRUE(wait_until([&] { return !IsWindow(prompt); }));
     EXPECT_TRUE(IsWindowVisible(chooser));
     PostMessageW(chooser, WM_SYSCOMMAND, SC_CLOSE, 0);
-    EXPECT_TRUE(ends_cleanly());
+    EXPECT_EQ(exit_code(), 0U);
     EXPECT_EQ(bytes_of(kPathFile), kDefaultLine);
 }
 
 INSTANTIATE_TEST_SUITE_P(Dpi, Layout, ::testing::Values(96, 144));
 
-// A shortcut's "Run" setting, and what it makes of the chooser, the first window shown.
-struct Shortcut {
-    WORD show;
-    bool (*holds)(HWND);
-    const char* name;
-};
-class ShowCommand : public BeamTailorExe, public ::testing::WithParamInterface<Shortcut> {};
-
-TEST_P(ShowCommand, TheFirstWindowShownFollowsTheShortcutThePromptOnTopAndActive) {
-    start(false, 96, GetParam().show);
-    ASSERT_TRUE(prompt && chooser);
-    EXPECT_TRUE(GetParam().holds(chooser));
-    EXPECT_FALSE(IsIconic(prompt) || IsZoomed(prompt));
-    EXPECT_TRUE(wait_until([&] { return input().hwndActive == prompt; }));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Run,
-    ShowCommand,
-    ::testing::Values(Shortcut{SW_SHOWMAXIMIZED, +[](HWND w) { return IsZoomed(w) != 0; }, "Maximized"},
-                      Shortcut{SW_SHOWMINNOACTIVE, +[](HWND w) { return IsIconic(w) != 0; }, "Minimized"}),
-    [](const auto& shortcut) { return std::string(shortcut.param.name); });
-
-// Wine never changes a window's DPI itself; the message is sent as Windows sends it.
-TEST_F(BeamTailorExe, ADpiChangeTakesTheWholeSuggestedRectangleAndWM_QUITGivesTheExitCode) {
-    start(false);
-    ASSERT_TRUE(prompt && chooser);
-    RECT suggested{40, 60, 700, 420};
-    // Wine passes the rectangle's address on as it is, so the rectangle goes in the program's memory.
-    void* remote = VirtualAllocEx(process_.get(), nullptr, sizeof suggested, MEM_COMMIT, PAGE_READWRITE);
-    ASSERT_TRUE(WriteProcessMemory(process_.get(), remote, &suggested, sizeof suggested, nullptr));
-    SendMessageW(chooser, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(remote));
-    RECT now{};
-    EXPECT_TRUE(wait_until([&] { return GetWindowRect(chooser, &now) && EqualRect(&now, &suggested); }));
-    GetWindowRect(controls_of(chooser).at(1), &now);  // "Old Q3 Skin", 1455 x 495 twips
-    EXPECT_EQ(now.right - now.left, MulDiv(1455, 144, 1440));
-    EXPECT_EQ(now.bottom - now.top, MulDiv(495, 144, 1440));
-    PostMessageW(prompt, WM_QUIT, 7, 0);
-    DWORD code = 0;
-    EXPECT_EQ(WaitForSingleObject(process_.get(), 10000), WAIT_OBJECT_0);
-    EXPECT_TRUE(GetExitCodeProcess(process_.get(), &code) && code == 7) << code;
+// The shortcut's "Run" setting shows the chooser maximized or minimized, the prompt active; WM_QUIT gives the code.
+TEST_F(BeamTailorExe, TheFirstWindowShownFollowsTheShortcutThePromptOnTopAndActive) {
+    for (const WORD show : {WORD{SW_SHOWMAXIMIZED}, WORD{SW_SHOWMINNOACTIVE}}) {
+        start(96, show);
+        ASSERT_TRUE(prompt && chooser);
+        EXPECT_NE(show == SW_SHOWMAXIMIZED ? IsZoomed(chooser) : IsIconic(chooser), FALSE) << show;
+        EXPECT_FALSE(IsIconic(prompt) || IsZoomed(prompt));
+        EXPECT_TRUE(wait_until([&] { return input().hwndActive == prompt; }));
+        PostMessageW(prompt, WM_QUIT, show, 0);
+        EXPECT_EQ(exit_code(), show);
+    }
 }
 
 TEST_F(BeamTailorExe, KeysAndClicksSwapAndConfirmWhileNeitherWindowTakesInput) {
-    start(true);
+    put(kPathFile, kGame + "\r\n");
+    start();
     ASSERT_TRUE(prompt && chooser);
     const std::vector<HWND> on_prompt = controls_of(prompt);
     const std::vector<HWND> buttons = controls_of(chooser);
@@ -293,26 +264,26 @@ TEST_F(BeamTailorExe, KeysAndClicksSwapAndConfirmWhileNeitherWindowTakesInput) {
     ASSERT_TRUE(wait_until([&] { return !IsWindow(chooser); }));
     SendMessageW(on_prompt[1], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L" e:/q3 , x"));
     click(on_prompt[2]);
-    EXPECT_TRUE(ends_cleanly());
+    EXPECT_EQ(exit_code(), 0U);
     EXPECT_EQ(bytes_of(kPathFile), " e:/q3 , x\r\n");
 }
 
-// A failed swap, and a start that cannot seed the path file (a folder stands in its place), which
-// shows no window but the error report; either report ends the program.
+// A failed swap, and a start that cannot seed the path file (a folder is in its place): each report ends it.
 TEST_F(BeamTailorExe, FailuresReportTheErrorAndEndTheProgram) {
     fs::remove(source(2));
-    start(true);
+    put(kPathFile, kGame + "\r\n");
+    start();
     ASSERT_TRUE(prompt && chooser);
     click(controls_of(chooser).at(2));
     answer_box(L"Error 2: ", "\n" + source(2));
-    EXPECT_TRUE(ends_cleanly());
+    EXPECT_EQ(exit_code(), 0U);
 
     fs::remove_all(kPathFile);
     fs::create_directory(kPathFile);
-    start(false);
+    start();
     EXPECT_FALSE(prompt || chooser);
     answer_box(L"Error ", "\nc:/q3path.cfg");
-    EXPECT_TRUE(ends_cleanly());
+    EXPECT_EQ(exit_code(), 0U);
 }
 
 }  // namespace
