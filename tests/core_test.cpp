@@ -16,6 +16,7 @@
 #include <thread>
 #include <tuple>
 
+#include "file_bytes.h"
 #include "fileio/fileio.h"
 #include "flow/flow.h"
 #include "flow/ui.h"
@@ -42,15 +43,6 @@ namespace fs = std::filesystem;
 std::vector<std::string> message_boxes;
 constexpr const char* kDefault = "c:/program files/Quake III Arena";
 constexpr const char* kOldPack = "the pack in effect\r\n\x1a as the player left it";
-
-std::string bytes_of(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-void put(const fs::path& path, const std::string& bytes) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 // Row clicked; the fault, undone when its result goes; error number (0: none); path reported or confirmation.
 using Fault = std::tuple<int, std::function<std::shared_ptr<void>()>, int, std::string>;

@@ -5,10 +5,10 @@
 
 #include <array>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <tuple>
 
+#include "file_bytes.h"
 #include "fileio/wide_text.h"
 #include "ui/win32/owned.h"
 
@@ -25,14 +25,6 @@ const wchar_t* const kConfirmations[] = {L"Old Q3 Skin selected", L"Gv Skin sele
 
 std::string source(int row) {
     return kGame + "/grimvolt/skindata" + std::to_string(row) + ".ncx";
-}
-std::string bytes_of(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-void put(const fs::path& path, const std::string& bytes) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
 }
 // Whether holds() comes true within about ten seconds.
 bool wait_until(const std::function<bool()>& holds) {
