@@ -365,10 +365,13 @@ void read_through(const std::string& source) {
 // while a swap holds its copy, no other swap removes it as a leftover, and while CopyFileW
 // writes it, its own handle does the same. The copy is returned closed when another swap took
 // it in the moment between the two.
-File held_copy_beside(const std::string& source, const std::string& target, std::wstring& temporary) {
+File held_copy_beside(const std::string& source,
+                      const std::wstring& wide_source,
+                      const std::string& target,
+                      std::wstring& temporary) {
     for (;;) {
         temporary = to_wide(temporary_name_beside(target));
-        if (CopyFileW(to_wide(source).c_str(), temporary.c_str(), TRUE)) {
+        if (CopyFileW(wide_source.c_str(), temporary.c_str(), TRUE)) {
             break;
         }
         if (GetLastError() != ERROR_FILE_EXISTS) {
@@ -416,7 +419,7 @@ void replace_with_copy(const std::string& source, const std::string& target) {
     std::wstring temporary;
     File copy;
     for (int attempt = 1; attempt <= 3 && !copy.is_open(); ++attempt) {
-        copy = held_copy_beside(source, target, temporary);
+        copy = held_copy_beside(source, wide_source, target, temporary);
     }
     if (!copy.is_open()) {
         throw os_failure(ERROR_FILE_NOT_FOUND, target);
