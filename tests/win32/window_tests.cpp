@@ -98,7 +98,11 @@ class BeamTailorExe : public ::testing::Test {
             put(source(row), std::string(1000U * static_cast<unsigned>(row), static_cast<char>('0' + row)));
         }
     }
-    void TearDown() override { TerminateProcess(process_.get(), 1); }
+    // Gone, windows and all, before the next test starts its own.
+    void TearDown() override {
+        TerminateProcess(process_.get(), 1);
+        WaitForSingleObject(process_.get(), 10000);
+    }
 
     // Starts the program at dpi dots per inch, as a shortcut set to show would.
     void start(DWORD dpi = 96, WORD show = SW_SHOWNORMAL) {
@@ -147,7 +151,7 @@ TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAResizeMovesNothingAn
     ASSERT_TRUE(prompt && chooser);
     HWND field = controls_of(prompt).at(1);
     EXPECT_TRUE(focus_on(field));
-    EXPECT_EQ(input().hwndActive, prompt) << "shown last, so active and on top";
+    EXPECT_TRUE(wait_until([&] { return input().hwndActive == prompt; })) << "shown last, so active and on top";
     EXPECT_TRUE(wait_until([&] { return input().hwndCaret == field; })) << "the caret in the field";
 
     const std::wstring credit =
