@@ -13,6 +13,7 @@
 #include <memory>
 #include <random>
 #include <regex>
+#include <stdexcept>
 #include <thread>
 #include <tuple>
 
@@ -340,6 +341,13 @@ TEST_F(Core, DurableStepsInOrder) {
     EXPECT_TRUE(std::regex_search(bytes_of(trace), in_order)) << bytes_of(trace);
 }
 #endif
+
+// Whatever an action throws ends in the error report: by its text where it carries no error number.
+TEST_F(Core, AnyExceptionEndsInTheErrorReport) {
+    flow::run(store, [] { throw std::length_error("basic_string::_M_create"); });
+    flow::run(store, [] { throw 1; });
+    EXPECT_EQ(message_boxes, (std::vector<std::string>{"Error: basic_string::_M_create", "Error: Unknown error"}));
+}
 
 }  // namespace
 }  // namespace beam

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <new>
 #include <string_view>
 
 #include "fileio/failure.h"
@@ -24,18 +23,21 @@ void end_program(PathStore& store);
 // The error report: the failure in a message box, then the program's end.
 void report(PathStore& store, const Failure& failure);
 
+// The error report for the exception being handled: a failure as report says; memory running
+// out in the system's words; any other exception by its text, which carries no error number.
+void report_handled_exception(PathStore& store);
+
 // Runs one action from start to finish; the first step that fails ends it, and the program
-// with it, through the error report. Memory running out is such a failure too (a mangled path
-// file's first line may be hundreds of megabytes); by the time it is reported, unwinding has
-// given back what the action held.
+// with it, through the error report. Whatever it throws ends there: an exception let through
+// would unwind into the window system's frames. Memory running out is such a failure too (a
+// mangled path file's first line may be hundreds of megabytes); by the time it is reported,
+// unwinding has given back what the action held.
 template <typename Action>
 void run(PathStore& store, Action&& action) {
     try {
         action();
-    } catch (const Failure& failure) {
-        report(store, failure);
-    } catch (const std::bad_alloc&) {
-        report(store, fileio::out_of_memory_failure());
+    } catch (...) {
+        report_handled_exception(store);
     }
 }
 
