@@ -129,9 +129,10 @@ void set_prompt_text(std::string_view text) {
 }
 
 std::string get_prompt_text() {
+    // The length may count more than the text holds, never less: the copy says how much it holds.
     HWND field = program().prompt->control("Text1");
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(field)), L'\0');
-    GetWindowTextW(field, text.data(), static_cast<int>(text.size() + 1));
+    text.resize(static_cast<std::size_t>(GetWindowTextW(field, text.data(), static_cast<int>(text.size() + 1))));
     return to_utf8(text);
 }
 
