@@ -3,34 +3,39 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "fileio/fileio.h"
 #include "flow/ui.h"
 
 namespace beam::flow {
 
-void start_up(PathStore& store) {
-    store.seed();
-    ui::set_prompt_text(store.read());
+void Program::start_up() {
+    store_.seed();
+    ui::set_prompt_text(store_.read());
     ui::show_chooser();
+    ui::show_prompt();
 }
 
-void ok(PathStore& store) {
-    store.save(ui::get_prompt_text());
-    ui::close_prompt();
+void Program::pressed(const skins::Skin* skin) {
+    run([&] {
+        if (skin != nullptr) {
+            skins::select(store_, *skin);
+        } else {
+            store_.save(ui::get_prompt_text());
+            ui::close_prompt();
+        }
+    });
 }
 
-void end_program(PathStore& store) {
-    store.close();
-    ui::end();
+void Program::closed(Window window) {
+    (window == Window::prompt ? prompt_open_ : chooser_open_) = false;
+    if (!prompt_open_ && !chooser_open_) {
+        end();
+    }
 }
 
-void report(PathStore& store, const Failure& failure) {
-    ui::message_box(report_text(failure));
-    end_program(store);
-}
-
-void report_handled_exception(PathStore& store) {
+void Program::report_handled_exception() {
     std::string text;
     try {
         throw;
@@ -44,7 +49,15 @@ void report_handled_exception(PathStore& store) {
         text = "Error: Unknown error";
     }
     ui::message_box(text);
-    end_program(store);
+    end();
+}
+
+void Program::end() {
+    if (std::exchange(ended_, true)) {
+        return;
+    }
+    store_.close();
+    ui::end();
 }
 
 }  // namespace beam::flow

@@ -11,7 +11,6 @@
 #include "flow/flow.h"
 #include "flow/ui.h"
 #include "pathstore/pathstore.h"
-#include "skins/skins.h"
 #include "ui/layout.h"
 #include "ui/win32/form.h"
 
@@ -19,13 +18,14 @@ namespace beam::win32 {
 
 namespace {
 
-// The running program: its path file and its two windows, each while it is open.
+// The running program: its path file, the rules that act on it, and its two windows, each while
+// it is open.
 struct Program {
     PathStore store{"c:/q3path.cfg", "c:/program files/Quake III Arena"};
+    flow::Program flow{store};
     HINSTANCE instance = nullptr;
     std::optional<Form> prompt;
     std::optional<Form> chooser;
-    bool ended = false;
     // How the next window is shown: as the program was started, for the first one.
     int show_command = SW_SHOW;
 };
@@ -36,23 +36,17 @@ Program& program() {
 }
 
 void button_clicked(const layout::Control& button) {
-    PathStore& store = program().store;
-    if (button.skin != nullptr) {
-        flow::run(store, [&] { skins::select(store, *button.skin); });
-    } else {
-        flow::run(store, [&] { flow::ok(store); });
-    }
+    program().flow.pressed(button.skin);
 }
 
 void window_destroyed(HWND window) {
     Program& running = program();
-    for (std::optional<Form>* form : {&running.prompt, &running.chooser}) {
+    for (auto [form, which] :
+         {std::pair{&running.prompt, flow::Window::prompt}, {&running.chooser, flow::Window::chooser}}) {
         if (form->has_value() && (*form)->window() == window) {
             form->reset();
+            running.flow.closed(which);
         }
-    }
-    if (!running.ended && !running.prompt && !running.chooser) {
-        flow::end_program(running.store);
     }
 }
 
@@ -98,15 +92,12 @@ int run_program(HINSTANCE instance, int show) {
     running.instance = instance;
     // Started hidden, the program would have no window to be worked with.
     running.show_command = show == SW_HIDE ? SW_SHOW : show;
-    // The path prompt's load step runs before any window is visible; the prompt is shown last.
-    flow::run(running.store, [&] {
+    // The path prompt's load step runs before any window is visible.
+    running.flow.run([&] {
         Form::register_class(instance);
         running.prompt.emplace(layout::kPrompt, instance, kEvents);
-        flow::start_up(running.store);
+        running.flow.start_up();
     });
-    if (running.prompt) {
-        win32::show_form(*running.prompt);
-    }
 
     MSG message{};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -142,6 +133,10 @@ void show_chooser() {
     win32::show_form(*running.chooser);
 }
 
+void show_prompt() {
+    win32::show_form(*program().prompt);
+}
+
 void close_prompt() {
     DestroyWindow(program().prompt->window());
 }
@@ -170,7 +165,6 @@ void message_box(std::string_view text) {
 
 void end() {
     win32::Program& running = program();
-    running.ended = true;
     for (std::optional<win32::Form>* form : {&running.prompt, &running.chooser}) {
         if (form->has_value()) {
             DestroyWindow((*form)->window());
