@@ -143,8 +143,10 @@ void close_prompt() {
 
 void message_box(std::string_view text) {
     // The active window owns the box: the window system disables it while the box is up and
-    // activates it again, focus included, when the box goes. Task-modal disables only an owner,
-    // so the program's other windows are disabled here, to take no input either.
+    // activates it again, focus included, when the box goes. The program's other windows are
+    // disabled here, to take no input either; all of them when none is active. MB_TASKMODAL would
+    // add nothing: with an owner it is MB_APPLMODAL, and without one it disables the thread's
+    // windows, as this does.
     HWND owner = GetActiveWindow();
     std::vector<HWND> disabled;
     for (std::optional<win32::Form>* form : {&program().prompt, &program().chooser}) {
@@ -157,7 +159,7 @@ void message_box(std::string_view text) {
             disabled.push_back(window);
         }
     }
-    MessageBoxW(owner, to_wide(text).c_str(), to_wide(flow::kApplicationTitle).c_str(), MB_OK | MB_TASKMODAL);
+    MessageBoxW(owner, to_wide(text).c_str(), to_wide(flow::kApplicationTitle).c_str(), MB_OK);
     for (HWND window : disabled) {
         EnableWindow(window, TRUE);
     }
