@@ -1,4 +1,4 @@
-// The portable core on real files in a scratch folder; the front-end here only records its message boxes.
+// The portable core on real files in a scratch folder; the front-end here records what it is asked.
 
 #include <gtest/gtest.h>
 
@@ -13,6 +13,7 @@
 #include <memory>
 #include <random>
 #include <regex>
+#include <stdexcept>
 #include <thread>
 #include <tuple>
 
@@ -41,6 +42,7 @@ namespace {
 namespace fs = std::filesystem;
 
 std::vector<std::string> message_boxes;
+std::vector<std::string> asked;  // of the front-end, in order
 constexpr const char* kDefault = "c:/program files/Quake III Arena";
 constexpr const char* kOldPack = "the pack in effect\r\n\x1a as the player left it";
 
@@ -73,9 +75,7 @@ class Core : public ::testing::Test {
         return files;
     }
     // As the front-end runs a click: a failure ends in the error report.
-    void select(int row) {
-        flow::run(store, [&] { skins::select(store, skins::kSkins.at(static_cast<std::size_t>(row - 1))); });
-    }
+    void select(int row) { flow::Program(store).pressed(&skins::kSkins.at(static_cast<std::size_t>(row - 1))); }
     // Each fault, on a fresh game folder, ends in the error report; the mod folder keeps every byte, gains no file.
     void expect_nothing_lost(std::initializer_list<Fault> faults) {
         for (const auto& [row, make, number, reported] : faults) {
@@ -268,14 +268,14 @@ TEST_F(Core, OutOfMemoryEndsInTheErrorReport) {
 #endif
     fs::resize_file(path_file, 0);
     fs::resize_file(path_file, std::uintmax_t{1} << 30);
-    const auto start_in_64_megabytes = [&] {
+    const auto click_in_64_megabytes = [&] {
         const rlimit data_limit{64U << 20, 64U << 20};
         ::setrlimit(RLIMIT_DATA, &data_limit);
-        flow::run(store, [&] { flow::start_up(store); });
+        select(1);
         std::fputs(message_boxes.at(0).c_str(), stderr);
         std::exit(0);
     };
-    EXPECT_EXIT(start_in_64_megabytes(), ::testing::ExitedWithCode(0), "^Error 12: Cannot allocate memory$");
+    EXPECT_EXIT(click_in_64_megabytes(), ::testing::ExitedWithCode(0), "^Error 12: Cannot allocate memory$");
 }
 
 // The new pack keeps the old mode and group whatever the umask; a write-only (0333) mod folder fails nothing.
@@ -341,20 +341,53 @@ TEST_F(Core, DurableStepsInOrder) {
 }
 #endif
 
+// Events and what the flow asks of the front-end at each, in order; the path file afterwards. A
+// report ends the program, and so does the last window's closing, once.
+TEST_F(Core, FlowAsksTheFrontEndToShowAndEnd) {
+    const std::string saved = game + "\r\n";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"start", "set_prompt_text " + game, "show_chooser", "show_prompt"}, saved + kDefault + "\r\n"},
+        {{"ok", "get_prompt_text", "close_prompt", "prompt closed", "chooser closed", "end"}, "d:/typed\r\n"},
+        {{"skin 2", "message_box Gv Skin selected", "chooser closed", "prompt closed", "end"}, saved},
+        {{"prompt closed", "throw length_error", "message_box Error: too long", "end", "chooser closed"}, saved},
+        {{"throw 1", "message_box Error: Unknown error", "end"}, saved},
+    };
+    for (const auto& [script, path_file_bytes] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(script));
+        asked.clear();
+        store.save(game);
+        flow::Program program(store);
+        const std::map<std::string, std::function<void()>> events{
+            {"start", [&] { program.run([&] { program.start_up(); }); }},
+            {"ok", [&] { program.pressed(nullptr); }},
+            {"skin 2", [&] { program.pressed(&skins::kSkins[1]); }},
+            {"throw length_error", [&] { program.run([] { throw std::length_error("too long"); }); }},
+            {"throw 1", [&] { program.run([] { throw 1; }); }},
+            {"prompt closed", [&] { program.closed(flow::Window::prompt); }},
+            {"chooser closed", [&] { program.closed(flow::Window::chooser); }}};
+        for (const std::string& step : script) {
+            if (events.contains(step)) {
+                asked.push_back(step);
+                events.at(step)();
+            }
+        }
+        EXPECT_EQ(asked, script);
+        EXPECT_EQ(bytes_of(path_file), path_file_bytes);
+    }
+}
+
 }  // namespace
 }  // namespace beam
 
+// Each records what it is asked; the field holds d:/typed.
 namespace beam::ui {
-
-void set_prompt_text(std::string_view /*text*/) {}
-std::string get_prompt_text() {
-    return {};
-}
-void show_chooser() {}
-void close_prompt() {}
-void message_box(std::string_view text) {
-    message_boxes.emplace_back(text);
-}
-void end() {}
-
+// clang-format off
+void set_prompt_text(std::string_view text) { asked.push_back("set_prompt_text " + std::string(text)); }
+std::string get_prompt_text() { return asked.emplace_back("get_prompt_text"), "d:/typed"; }
+void show_chooser() { asked.emplace_back("show_chooser"); }
+void show_prompt() { asked.emplace_back("show_prompt"); }
+void close_prompt() { asked.emplace_back("close_prompt"); }
+void message_box(std::string_view text) { asked.push_back("message_box " + message_boxes.emplace_back(text)); }
+void end() { asked.emplace_back("end"); }
+// clang-format on
 }  // namespace beam::ui

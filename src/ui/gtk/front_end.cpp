@@ -4,6 +4,7 @@
 #include <cmath>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "flow/flow.h"
@@ -21,11 +22,10 @@ constexpr double kDefaultResolution = 96;
 // What the contract's free functions act on: one program, one of each window.
 struct Program {
     GtkApplication* app = nullptr;
-    PathStore* store = nullptr;
+    std::optional<flow::Program> flow;
     GtkWidget* prompt = nullptr;
     GtkWidget* field = nullptr;
     GtkWidget* chooser = nullptr;
-    bool ended = false;
     // A path file may name a folder in bytes that are not UTF-8, which GTK cannot show: the field
     // then shows a readable stand-in, and while it is left as shown, the folder's own bytes count.
     std::string stored_prompt_text;
@@ -50,24 +50,20 @@ int pixels(int twips) {
     return static_cast<int>(std::lround(twips * program.resolution / layout::kTwipsPerInch));
 }
 
-void on_ok_clicked(GtkButton* /*button*/, gpointer /*unused*/) {
-    flow::run(*program.store, [] { flow::ok(*program.store); });
+// skin: the skin a chooser button selects, or null for the prompt's button.
+void on_button_clicked(GtkButton* /*button*/, gpointer skin) {
+    program.flow->pressed(static_cast<const skins::Skin*>(skin));
 }
 
-void on_skin_clicked(GtkButton* /*button*/, gpointer skin) {
-    flow::run(*program.store, [skin] { skins::select(*program.store, *static_cast<const skins::Skin*>(skin)); });
-}
-
-// A window's close box closes that window alone; the program ends with its last window.
+// A window's close box closes that window alone.
 void on_window_destroyed(GtkWidget* window, gpointer /*unused*/) {
     if (window == program.prompt) {
         program.prompt = nullptr;
         program.field = nullptr;
+        program.flow->closed(flow::Window::prompt);
     } else {
         program.chooser = nullptr;
-    }
-    if (program.prompt == nullptr && program.chooser == nullptr && !program.ended) {
-        flow::end_program(*program.store);
+        program.flow->closed(flow::Window::chooser);
     }
 }
 
@@ -106,13 +102,9 @@ GtkWidget* new_control(const layout::Control& control) {
             return program.field;
         case layout::ControlKind::push_button: {
             GtkWidget* button = gtk_button_new_with_label(text.c_str());
-            if (control.skin != nullptr) {
-                // GLib hands user data over as a plain pointer; on_skin_clicked reads it as const.
-                auto* skin = const_cast<skins::Skin*>(control.skin);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
-                g_signal_connect(button, "clicked", G_CALLBACK(on_skin_clicked), skin);
-            } else {  // the prompt's one button, "ok"
-                g_signal_connect(button, "clicked", G_CALLBACK(on_ok_clicked), nullptr);
-            }
+            // GLib hands user data over as a plain pointer; on_button_clicked reads it as const.
+            auto* skin = const_cast<skins::Skin*>(control.skin);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
+            g_signal_connect(button, "clicked", G_CALLBACK(on_button_clicked), skin);
             return button;
         }
     }
@@ -174,16 +166,13 @@ void on_resolution_changed(GdkScreen* screen, GParamSpec* /*property*/, gpointer
 
 void start(GtkApplication* app, PathStore& store) {
     program.app = app;
-    program.store = &store;
+    program.flow.emplace(store);
     GdkScreen* screen = gdk_screen_get_default();
     program.resolution = font_resolution(screen);
     g_signal_connect(screen, "notify::resolution", G_CALLBACK(on_resolution_changed), nullptr);
     program.prompt = new_window(layout::kPrompt);
     program.chooser = new_window(layout::kChooser);
-    flow::run(store, [&store] { flow::start_up(store); });
-    if (!program.ended) {
-        gtk_window_present(GTK_WINDOW(program.prompt));
-    }
+    program.flow->run([] { program.flow->start_up(); });
 }
 
 }  // namespace beam::gtk
@@ -210,6 +199,10 @@ void show_chooser() {
     gtk_widget_show(program.chooser);
 }
 
+void show_prompt() {
+    gtk_window_present(GTK_WINDOW(program.prompt));
+}
+
 void close_prompt() {
     gtk_widget_destroy(program.prompt);
 }
@@ -227,7 +220,6 @@ void message_box(std::string_view text) {
 }
 
 void end() {
-    program.ended = true;
     for (GtkWidget* window : {program.prompt, program.chooser}) {
         if (window != nullptr) {
             gtk_widget_destroy(window);

@@ -32,6 +32,7 @@ ControlClass control_class(layout::ControlKind kind) {
     return {};
 }
 
+// The window, or the report's failure without a path line: text is a caption, not a file.
 HWND create_window(DWORD extended_style,
                    const wchar_t* class_name,
                    std::string_view text,
@@ -43,7 +44,7 @@ HWND create_window(DWORD extended_style,
     HWND window = CreateWindowExW(extended_style, class_name, to_wide(text).c_str(), style, CW_USEDEFAULT,
                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, parent, id, instance, creation_data);
     if (window == nullptr) {
-        throw fileio::last_os_failure(std::string(text));
+        throw fileio::last_os_failure("");
     }
     return window;
 }

@@ -11,7 +11,6 @@
 #include "flow/flow.h"
 #include "flow/ui.h"
 #include "pathstore/pathstore.h"
-#include "skins/skins.h"
 #include "ui/layout.h"
 #include "ui/win32/form.h"
 
@@ -19,13 +18,14 @@ namespace beam::win32 {
 
 namespace {
 
-// The running program: its path file and its two windows, each while it is open.
+// The running program: its path file, the rules that act on it, and its two windows, each while
+// it is open.
 struct Program {
     PathStore store{"c:/q3path.cfg", "c:/program files/Quake III Arena"};
+    flow::Program flow{store};
     HINSTANCE instance = nullptr;
     std::optional<Form> prompt;
     std::optional<Form> chooser;
-    bool ended = false;
     // How the next window is shown: as the program was started, for the first one.
     int show_command = SW_SHOW;
 };
@@ -36,23 +36,17 @@ Program& program() {
 }
 
 void button_clicked(const layout::Control& button) {
-    PathStore& store = program().store;
-    if (button.skin != nullptr) {
-        flow::run(store, [&] { skins::select(store, *button.skin); });
-    } else {
-        flow::run(store, [&] { flow::ok(store); });
-    }
+    program().flow.pressed(button.skin);
 }
 
 void window_destroyed(HWND window) {
     Program& running = program();
-    for (std::optional<Form>* form : {&running.prompt, &running.chooser}) {
+    for (auto [form, which] :
+         {std::pair{&running.prompt, flow::Window::prompt}, {&running.chooser, flow::Window::chooser}}) {
         if (form->has_value() && (*form)->window() == window) {
             form->reset();
+            running.flow.closed(which);
         }
-    }
-    if (!running.ended && !running.prompt && !running.chooser) {
-        flow::end_program(running.store);
     }
 }
 
@@ -98,15 +92,12 @@ int run_program(HINSTANCE instance, int show) {
     running.instance = instance;
     // Started hidden, the program would have no window to be worked with.
     running.show_command = show == SW_HIDE ? SW_SHOW : show;
-    // The path prompt's load step runs before any window is visible; the prompt is shown last.
-    flow::run(running.store, [&] {
+    // The path prompt's load step runs before any window is visible.
+    running.flow.run([&] {
         Form::register_class(instance);
         running.prompt.emplace(layout::kPrompt, instance, kEvents);
-        flow::start_up(running.store);
+        running.flow.start_up();
     });
-    if (running.prompt) {
-        win32::show_form(*running.prompt);
-    }
 
     MSG message{};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -129,9 +120,10 @@ void set_prompt_text(std::string_view text) {
 }
 
 std::string get_prompt_text() {
+    // The length may count more than the text holds, never less: the copy says how much it holds.
     HWND field = program().prompt->control("Text1");
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(field)), L'\0');
-    GetWindowTextW(field, text.data(), static_cast<int>(text.size() + 1));
+    text.resize(static_cast<std::size_t>(GetWindowTextW(field, text.data(), static_cast<int>(text.size() + 1))));
     return to_utf8(text);
 }
 
@@ -141,14 +133,20 @@ void show_chooser() {
     win32::show_form(*running.chooser);
 }
 
+void show_prompt() {
+    win32::show_form(*program().prompt);
+}
+
 void close_prompt() {
     DestroyWindow(program().prompt->window());
 }
 
 void message_box(std::string_view text) {
     // The active window owns the box: the window system disables it while the box is up and
-    // activates it again, focus included, when the box goes. Task-modal disables only an owner,
-    // so the program's other windows are disabled here, to take no input either.
+    // activates it again, focus included, when the box goes. The program's other windows are
+    // disabled here, to take no input either; all of them when none is active. MB_TASKMODAL would
+    // add nothing: with an owner it is MB_APPLMODAL, and without one it disables the thread's
+    // windows, as this does.
     HWND owner = GetActiveWindow();
     std::vector<HWND> disabled;
     for (std::optional<win32::Form>* form : {&program().prompt, &program().chooser}) {
@@ -161,7 +159,7 @@ void message_box(std::string_view text) {
             disabled.push_back(window);
         }
     }
-    MessageBoxW(owner, to_wide(text).c_str(), to_wide(flow::kApplicationTitle).c_str(), MB_OK | MB_TASKMODAL);
+    MessageBoxW(owner, to_wide(text).c_str(), to_wide(flow::kApplicationTitle).c_str(), MB_OK);
     for (HWND window : disabled) {
         EnableWindow(window, TRUE);
     }
@@ -169,7 +167,6 @@ void message_box(std::string_view text) {
 
 void end() {
     win32::Program& running = program();
-    running.ended = true;
     for (std::optional<win32::Form>* form : {&running.prompt, &running.chooser}) {
         if (form->has_value()) {
             DestroyWindow((*form)->window());
