@@ -144,7 +144,7 @@ class BeamTailorExe : public ::testing::Test {
 
 class Layout : public BeamTailorExe, public ::testing::WithParamInterface<std::tuple<int, const wchar_t*>> {};
 
-TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAResizeMovesNothingAndADpiChangeTakesItsRectangle) {
+TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAResizeMovesNothingAndADpiChangeScalesBoxesAndText) {
     const auto [dpi, program] = GetParam();
     HDC screen = GetDC(nullptr);
     ASSERT_EQ(GetDeviceCaps(screen, LOGPIXELSX), dpi) << "the Wine session's, which tests/win32/at-dpi sets";
