@@ -104,10 +104,9 @@ class BeamTailorExe : public ::testing::Test {
         WaitForSingleObject(process_.get(), 10000);
     }
 
-    // Starts the program at dpi dots per inch, as a shortcut set to show would.
-    void start(DWORD dpi = 96, WORD show = SW_SHOWNORMAL) {
-        RegSetKeyValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels", REG_DWORD, &dpi, sizeof dpi);
-        std::wstring command = L"BeamTailor.exe";  // found first beside this test
+    // Starts the program, found first beside this test, as a shortcut set to show would.
+    void start(WORD show = SW_SHOWNORMAL, const std::wstring& program = L"BeamTailor") {
+        std::wstring command = program + L".exe";
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -143,11 +142,14 @@ class BeamTailorExe : public ::testing::Test {
     HWND chooser = nullptr;
 };
 
-class Layout : public BeamTailorExe, public ::testing::WithParamInterface<DWORD> {};
+class Layout : public BeamTailorExe, public ::testing::WithParamInterface<std::tuple<int, const wchar_t*>> {};
 
-TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAResizeMovesNothingAndADpiChangeTakesItsRectangle) {
-    const int dpi = static_cast<int>(GetParam());
-    start(GetParam());
+TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAResizeMovesNothingAndADpiChangeScalesBoxesAndText) {
+    const auto [dpi, program] = GetParam();
+    HDC screen = GetDC(nullptr);
+    ASSERT_EQ(GetDeviceCaps(screen, LOGPIXELSX), dpi) << "the Wine session's, which tests/win32/at-dpi sets";
+    ReleaseDC(nullptr, screen);
+    start(SW_SHOWNORMAL, program);
     ASSERT_TRUE(prompt && chooser);
     HWND field = controls_of(prompt).at(1);
     EXPECT_TRUE(focus_on(field));
@@ -193,16 +195,21 @@ TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAResizeMovesNothingAn
         }
     }
 
-    // Sent as Windows would (Wine never changes a DPI itself), the rectangle in the program's memory for Wine.
-    RECT suggested{40, 60, 700, 420};
+    // A DPI change, sent as Windows would (Wine never changes a DPI itself), gives the window the suggested
+    // rectangle; boxes and text follow it, and a theme change lays both out again at the window's own DPI.
+    const auto text_end = [&] { return LOWORD(SendMessageW(field, EM_POSFROMCHAR, 31, 0)); };  // its last letter
+    const int text_width = text_end();
+    RECT suggested{40, 60, 700, 420};  // in the program's memory: Wine passes the pointer on as it is
     void* remote = VirtualAllocEx(process_.get(), nullptr, sizeof suggested, MEM_COMMIT, PAGE_READWRITE);
     ASSERT_TRUE(WriteProcessMemory(process_.get(), remote, &suggested, sizeof suggested, nullptr));
-    SendMessageW(chooser, WM_DPICHANGED, MAKEWPARAM(dpi * 3 / 2, dpi * 3 / 2), reinterpret_cast<LPARAM>(remote));
-    RECT now{};
-    EXPECT_TRUE(wait_until([&] { return GetWindowRect(chooser, &now) && EqualRect(&now, &suggested); }));
-    GetWindowRect(controls_of(chooser).at(1), &now);  // "Old Q3 Skin", 1455 x 495 twips
-    EXPECT_EQ(now.right - now.left, MulDiv(1455, dpi * 3 / 2, 1440));
-    EXPECT_EQ(now.bottom - now.top, MulDiv(495, dpi * 3 / 2, 1440));
+    for (const auto& [message, now] : {std::pair<UINT, int>{WM_DPICHANGED, dpi * 3 / 2}, {WM_THEMECHANGED, dpi}}) {
+        SendMessageW(prompt, message, MAKEWPARAM(now, now), reinterpret_cast<LPARAM>(remote));
+        RECT box{};
+        EXPECT_TRUE(message != WM_DPICHANGED ||
+                    wait_until([&] { return GetWindowRect(prompt, &box) && EqualRect(&box, &suggested); }));
+        EXPECT_TRUE(GetWindowRect(field, &box) && box.right - box.left == MulDiv(3135, now, 1440)) << message;
+        EXPECT_NEAR(text_end() / static_cast<double>(text_width), now / static_cast<double>(dpi), 0.1) << message;
+    }
 
     // The prompt's close box saves nothing and leaves the chooser, whose close box ends the program.
     SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"typed, never saved"));
@@ -214,12 +221,15 @@ TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAResizeMovesNothingAn
     EXPECT_EQ(bytes_of(kPathFile), kDefaultLine);
 }
 
-INSTANTIATE_TEST_SUITE_P(Dpi, Layout, ::testing::Values(96, 144));
+// The program, and the same built as Windows before 10 1607 runs it, in a Wine session of each DPI (see at-dpi).
+const wchar_t* const kPrograms[] = {L"BeamTailor", L"BeamTailorWithoutPerMonitorDpiCalls"};
+INSTANTIATE_TEST_SUITE_P(At96Dpi, Layout, ::testing::Combine(::testing::Values(96), ::testing::ValuesIn(kPrograms)));
+INSTANTIATE_TEST_SUITE_P(At144Dpi, Layout, ::testing::Combine(::testing::Values(144), ::testing::ValuesIn(kPrograms)));
 
 // The shortcut's "Run" setting shows the chooser maximized or minimized, the prompt active; WM_QUIT gives the code.
 TEST_F(BeamTailorExe, TheFirstWindowShownFollowsTheShortcutThePromptOnTopAndActive) {
     for (const WORD show : {WORD{SW_SHOWMAXIMIZED}, WORD{SW_SHOWMINNOACTIVE}}) {
-        start(96, show);
+        start(show);
         ASSERT_TRUE(prompt && chooser);
         EXPECT_NE(show == SW_SHOWMAXIMIZED ? IsZoomed(chooser) : IsIconic(chooser), FALSE) << show;
         EXPECT_FALSE(IsIconic(prompt) || IsZoomed(prompt));

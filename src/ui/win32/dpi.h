@@ -1,7 +1,8 @@
 #pragma once
 
-// Dots per inch and what depends on them. Windows 10 answers per monitor; older Windows gives
-// the system's one value, so the calls that need Windows 10 are looked up when first used.
+// Dots per inch and what depends on them. From Windows 10 1607 on the program is aware of each
+// monitor's value, and the calls that answer per monitor, looked up when first used, exist; before,
+// it is aware of the system's one value only (see the manifest), and sizes are scaled from that.
 
 #include <windows.h>
 
