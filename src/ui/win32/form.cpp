@@ -80,12 +80,28 @@ void Form::register_class(HINSTANCE instance) {
 Form::Form(const layout::Window& layout, HINSTANCE instance, FormEvents events) : layout_(layout), events_(events) {
     // The window procedure fills in window_ as soon as the window exists.
     create_window(0, kFormClass, layout.caption, kFormStyle, nullptr, nullptr, instance, this);
+    // A control that cannot be made fails the form, and the window goes with it: left behind, it
+    // would go on calling this object's handlers.
+    try {
+        create_controls(instance);
+    } catch (...) {
+        DestroyWindow(window_);
+        throw;
+    }
+    // The field takes text of any length.
+    if (HWND field = control("Text1")) {
+        SendMessageW(field, EM_SETLIMITTEXT, 0, 0);
+    }
+    lay_out(dpi_of(window_), nullptr);
+}
+
+void Form::create_controls(HINSTANCE instance) {
     // Tab follows the order the controls were created in, skipping labels. The labels come first:
     // screen readers name a field after the label just before it.
-    controls_.resize(layout.controls.size());
+    controls_.resize(layout_.controls.size());
     for (const bool labels : {true, false}) {
         for (std::size_t index = 0; index < controls_.size(); ++index) {
-            const layout::Control& control = layout.controls[index];
+            const layout::Control& control = layout_.controls[index];
             if ((control.kind == layout::ControlKind::label) != labels) {
                 continue;
             }
@@ -99,11 +115,6 @@ Form::Form(const layout::Window& layout, HINSTANCE instance, FormEvents events) 
             }
         }
     }
-    // The field takes text of any length.
-    if (HWND field = control("Text1")) {
-        SendMessageW(field, EM_SETLIMITTEXT, 0, 0);
-    }
-    lay_out(dpi_of(window_), nullptr);
 }
 
 HWND Form::control(std::string_view name) const {

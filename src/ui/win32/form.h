@@ -46,6 +46,8 @@ class Form {
   private:
     friend LRESULT CALLBACK form_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept;
 
+    // Creates the window's controls, in tab order.
+    void create_controls(HINSTANCE instance);
     // Sizes the window and places every control, with the message font and the icons, for dpi;
     // the window takes the rectangle the window system suggests, when it does.
     void lay_out(UINT dpi, const RECT* suggested);
