@@ -44,6 +44,11 @@ std::vector<std::string> message_boxes;
 constexpr const char* kDefault = "c:/program files/Quake III Arena";
 constexpr const char* kOldPack = "the pack in effect\r\n\x1a as the player left it";
 
+// Undoes a fault when the last one holding its result lets go.
+auto undo(std::function<void()> action) {
+    return std::shared_ptr<void>(nullptr, [action = std::move(action)](void*) { action(); });
+}
+
 // Row clicked; the fault, undone when its result goes; error number (0: none); path reported or confirmation.
 using Fault = std::tuple<int, std::function<std::shared_ptr<void>()>, int, std::string>;
 
@@ -167,8 +172,14 @@ TEST_F(Core, SwapFailuresLoseNothing) {
         {1, [&] { return fs::remove(source(1)), fs::create_hard_link(pack, source(1)), nullptr; }, 0,
          "Old Q3 Skin selected"},
         {2, [&] { return fs::remove(source(2)), fs::create_directory(source(2)), nullptr; }, is_a_folder, source(2)},
-#ifdef _WIN32  // held open, as by a game that reads it with the C runtime
+#ifdef _WIN32  // held open, as by a game that reads it with the C runtime; read-only, reported at once
         {2, [&] { return std::make_shared<std::ifstream>(pack); }, ERROR_SHARING_VIOLATION, pack},
+        {2,
+         [&] {
+             return fs::permissions(pack, fs::perms::owner_write, fs::perm_options::remove),
+                    undo([&] { fs::permissions(pack, fs::perms::owner_write, fs::perm_options::add); });
+         },
+         ERROR_FILE_READ_ONLY, pack},
 #endif
     });
 }
@@ -232,7 +243,6 @@ TEST_F(Core, FullDiskFileSizeLimitUnwritableFolderAndUnreadableSourceLoseNothing
     if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
         GTEST_SKIP() << "cannot make a mount namespace of this process's own: " << std::strerror(errno);
     }
-    const auto undo = [](auto action) { return std::shared_ptr<void>(nullptr, [action](void*) { action(); }); };
     const auto small_disk = [&] {
         EXPECT_EQ(::mount("tmpfs", mod.c_str(), "tmpfs", 0, "size=1m"), 0) << std::strerror(errno);
         put(pack, kOldPack);
@@ -250,15 +260,29 @@ TEST_F(Core, FullDiskFileSizeLimitUnwritableFolderAndUnreadableSourceLoseNothing
         EXPECT_EQ(std::system(("chattr +i " + mod).c_str()), 0);
         return undo([this] { EXPECT_EQ(std::system(("chattr -i " + mod).c_str()), 0); });
     };
-    const auto unreadable_source = [&] {
-        fs::permissions(source(3), fs::perms::none);
-        ::setfsuid(65534);  // as nobody, whom the mode keeps out, unlike root
-        return undo([] { ::setfsuid(0); });
+    const auto as_nobody_with = [](const std::string& path, fs::perms perms) {
+        return [path, perms] {
+            fs::permissions(path, perms);
+            ::setfsuid(65534);  // as nobody, whom the mode keeps out, unlike root
+            return undo([] { ::setfsuid(0); });
+        };
     };
     expect_nothing_lost({{3, small_disk, ENOSPC, pack},
                          {3, file_size_limit, EFBIG, pack},
-                         {3, immutable_folder, EPERM, pack},
-                         {3, unreadable_source, EACCES, source(3)}});
+                         {3, immutable_folder, EPERM, mod},  // the folder refused the copy, not the pack
+                         {3, as_nobody_with(mod, static_cast<fs::perms>(0755)), EACCES, mod},
+                         {3, as_nobody_with(source(3), fs::perms::none), EACCES, source(3)}});
+}
+
+// A file that ends before its size says (a kernel's pseudo-file; a path file cut short meanwhile) fails soundly.
+TEST(File, EndingSoonerThanItsSizeSaysIsInputPastEndOfFile) {
+    fileio::File pseudo("/sys/kernel/uevent_seqnum", fileio::OpenMode::read);  // 4096 bytes, by its size
+    try {
+        pseudo.last_bytes(1);
+        ADD_FAILURE() << "no failure";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(report_text(failure), "Error 62: Input past end of file\n/sys/kernel/uevent_seqnum");
+    }
 }
 
 // Memory that runs out, for a path file whose first line is a gigabyte of NULs, ends in the error report.

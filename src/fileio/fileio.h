@@ -39,9 +39,16 @@ class File {
     File(std::intptr_t native_handle, std::string path) : handle_(native_handle), path_(std::move(path)) {}
     File(const File&) = delete;
     File& operator=(const File&) = delete;
-    File(File&& other) noexcept;
-    File& operator=(File&& other) noexcept;
-    ~File();
+    File(File&& other) noexcept : handle_(std::exchange(other.handle_, kNoHandle)), path_(std::move(other.path_)) {}
+    File& operator=(File&& other) noexcept {
+        if (this != &other) {
+            close();
+            handle_ = std::exchange(other.handle_, kNoHandle);
+            path_ = std::move(other.path_);
+        }
+        return *this;
+    }
+    ~File() { close(); }
 
     [[nodiscard]] bool is_open() const { return handle_ != kNoHandle; }
     [[nodiscard]] std::intptr_t native_handle() const { return handle_; }
@@ -51,12 +58,16 @@ class File {
     // Fills as much of buffer as the file has left; 0 at its end.
     std::size_t read_some(std::span<char> buffer);
     void write_all(std::string_view bytes);
-    // The last byte of the file, if it has any.
-    std::optional<char> last_byte();
+    // The file's last bytes, at most count of them: fewer, or none, when it is shorter.
+    std::string last_bytes(std::size_t count);
     // Hands everything written to the disk, so that neither a crash nor a power cut loses it.
     void flush_to_disk();
 
   private:
+    std::uint64_t size_in_bytes();
+    // Fills as much of buffer as the file holds from offset on; 0 at its end.
+    std::size_t read_at(std::span<char> buffer, std::uint64_t offset);
+
     static constexpr std::intptr_t kNoHandle = -1;  // an invalid descriptor and INVALID_HANDLE_VALUE alike
     std::intptr_t handle_ = kNoHandle;
     std::string path_;

@@ -64,21 +64,6 @@ File::File(const std::string& path, OpenMode mode) : path_(path) {
     handle_ = fd;
 }
 
-File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, kNoHandle)), path_(std::move(other.path_)) {}
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = std::exchange(other.handle_, kNoHandle);
-        path_ = std::move(other.path_);
-    }
-    return *this;
-}
-
-File::~File() {
-    close();
-}
-
 void File::close() noexcept {
     if (is_open()) {
         ::close(descriptor(std::exchange(handle_, kNoHandle)));
@@ -107,19 +92,28 @@ void File::write_all(std::string_view bytes) {
     }
 }
 
-std::optional<char> File::last_byte() {
+std::uint64_t File::size_in_bytes() {
     struct stat status {};
     if (::fstat(descriptor(handle_), &status) != 0) {
         throw last_os_failure(path_);
     }
-    if (status.st_size == 0) {
-        return std::nullopt;
+    return static_cast<std::uint64_t>(status.st_size);
+}
+
+std::size_t File::read_at(std::span<char> buffer, std::uint64_t offset) {
+    std::size_t filled = 0;
+    while (filled < buffer.size()) {
+        const ssize_t count =
+            ::pread(descriptor(handle_), &buffer[filled], buffer.size() - filled, static_cast<off_t>(offset + filled));
+        if (count == 0) {
+            break;
+        }
+        if (count < 0 && errno != EINTR) {
+            throw last_os_failure(path_);
+        }
+        filled += count < 0 ? 0 : static_cast<std::size_t>(count);
     }
-    char byte = 0;
-    if (::pread(descriptor(handle_), &byte, 1, status.st_size - 1) != 1) {
-        throw last_os_failure(path_);
-    }
-    return byte;
+    return filled;
 }
 
 void File::flush_to_disk() {
@@ -207,7 +201,7 @@ File create_locked_copy(const std::string& target, std::string& temporary) {
             continue;
         }
         if (fd < 0) {
-            throw last_os_failure(target);
+            throw last_os_failure(folder_of(target));  // the folder refused it, not the pack
         }
         File copy(fd, target);
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

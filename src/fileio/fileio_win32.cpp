@@ -59,19 +59,25 @@ std::wstring system_path(const std::string& path) {
     return to_wide(path);
 }
 
-}  // namespace
-
-Failure os_failure(int error_number, std::string path) {
+// The system's description of an error number, CR LF trimmed; empty where it has none.
+std::string system_text(DWORD error_number) {
     wchar_t* buffer = nullptr;
     const DWORD length =
         FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, static_cast<DWORD>(error_number), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+                       nullptr, error_number, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     const std::unique_ptr<wchar_t, LocalFreeDeleter> owned(buffer);
     std::wstring_view description(buffer, length);
     while (!description.empty() && (description.back() == L'\n' || description.back() == L'\r')) {
         description.remove_suffix(1);
     }
-    return Failure{error_number, description.empty() ? "Unknown error" : to_utf8(description), std::move(path)};
+    return to_utf8(description);
+}
+
+}  // namespace
+
+Failure os_failure(int error_number, std::string path) {
+    std::string description = system_text(static_cast<DWORD>(error_number));
+    return Failure{error_number, description.empty() ? "Unknown error" : std::move(description), std::move(path)};
 }
 
 Failure last_os_failure(std::string path) {
@@ -116,21 +122,6 @@ File::File(const std::string& path, OpenMode mode) : path_(path) {
     }
 }
 
-File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, kNoHandle)), path_(std::move(other.path_)) {}
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = std::exchange(other.handle_, kNoHandle);
-        path_ = std::move(other.path_);
-    }
-    return *this;
-}
-
-File::~File() {
-    close();
-}
-
 void File::close() noexcept {
     if (is_open()) {
         CloseHandle(handle_of(std::exchange(handle_, kNoHandle)));
@@ -157,24 +148,25 @@ void File::write_all(std::string_view bytes) {
     }
 }
 
-std::optional<char> File::last_byte() {
+std::uint64_t File::size_in_bytes() {
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(handle_of(handle_), &size)) {
         throw last_os_failure(path_);
     }
-    if (size.QuadPart == 0) {
-        return std::nullopt;
-    }
-    const ULONGLONG offset = size.QuadPart - 1;
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+std::size_t File::read_at(std::span<char> buffer, std::uint64_t offset) {
     OVERLAPPED at_offset{};
     at_offset.Offset = static_cast<DWORD>(offset);
     at_offset.OffsetHigh = static_cast<DWORD>(offset >> 32U);
-    char byte = 0;
     DWORD count = 0;
-    if (!ReadFile(handle_of(handle_), &byte, 1, &count, &at_offset) || count != 1) {
+    const auto wanted = static_cast<DWORD>(std::min<std::size_t>(buffer.size(), std::size_t{1} << 30));
+    if (!ReadFile(handle_of(handle_), buffer.data(), wanted, &count, &at_offset) &&
+        GetLastError() != ERROR_HANDLE_EOF) {
         throw last_os_failure(path_);
     }
-    return byte;
+    return count;
 }
 
 void File::flush_to_disk() {
@@ -411,6 +403,14 @@ void replace_with_copy(const std::string& source, const std::string& target) {
     const BY_HANDLE_FILE_INFORMATION target_identity = identity_of(wide_target, FILE_READ_ATTRIBUTES, target);
     if (is_same_file(identity_of(wide_source, GENERIC_READ, source), target_identity)) {
         return;  // already in place; copying a file onto itself would only risk it
+    }
+    // Windows does not replace a read-only file (Wine does): said at once, before anything is
+    // written, and in words that say why, where "access denied" would send the user looking
+    // at permissions (Wine's messages have none for this number).
+    if ((target_identity.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        std::string description = system_text(ERROR_FILE_READ_ONLY);
+        throw Failure{ERROR_FILE_READ_ONLY, description.empty() ? "The specified file is read only." : description,
+                      target};
     }
 
     remove_leftover_copies(target);

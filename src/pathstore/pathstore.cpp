@@ -8,12 +8,6 @@ namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
 
-// The program's own failure for a path file that holds nothing, numbered as the classic
-// "Input past end of file" runtime error.
-Failure input_past_end_of_file(const std::string& path) {
-    return Failure{62, "Input past end of file", path};
-}
-
 bool is_blank(char c) {
     return c == ' ' || c == '\t';
 }
@@ -33,7 +27,7 @@ void PathStore::seed() {
     slot_ = fileio::File(path_file_, fileio::OpenMode::append);
     // A hand-edited file may lack the final line end; without one the default would run on
     // from the last line and make a folder that exists nowhere.
-    if (const std::optional<char> last = slot_.last_byte(); last && *last != '\n') {
+    if (const std::string last = slot_.last_bytes(1); !last.empty() && last != "\n") {
         slot_.write_all(std::string(kLineEnd) + line);
     } else {
         slot_.write_all(line);

@@ -1,0 +1,23 @@
+#include <algorithm>
+
+#include "fileio/fileio.h"
+
+namespace beam::fileio {
+
+std::string File::last_bytes(std::size_t count) {
+    for (std::uint64_t size = size_in_bytes();;) {
+        std::string bytes(static_cast<std::size_t>(std::min<std::uint64_t>(count, size)), '\0');
+        if (read_at(bytes, size - bytes.size()) == bytes.size()) {
+            return bytes;
+        }
+        // The file ended sooner than its size said: it shrank since, so its size is taken again.
+        // A size that stays the same is not the file's (a kernel's pseudo-file reports one).
+        const std::uint64_t now = size_in_bytes();
+        if (now == size) {
+            throw input_past_end_of_file(path_);
+        }
+        size = now;
+    }
+}
+
+}  // namespace beam::fileio
