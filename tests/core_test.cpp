@@ -115,6 +115,11 @@ class Core : public ::testing::Test {
 // File before (none if empty); steps ("start" seeds, reads; "save TEXT"; "second": another copy seeds); after.
 TEST_F(Core, PathFileBytesAfterStartsSavesAndReads) {
     const std::string line = std::string(kDefault) + "\r\n";
+#ifdef _WIN32
+    const char* const kAnsiJorth = "c:/J\xC3\xB6r\xC3\xB0";  // read in Windows-1252, as Wine's code page
+#else
+    const char* const kAnsiJorth = "c:/J\xF6r\xF0";  // the bytes as they are
+#endif
     const std::tuple<std::string, std::vector<std::string>, std::string, std::string> cases[] = {
         {"", {"start"}, line, kDefault},
         {"", {"start", "start", "start"}, line + line + line, kDefault},
@@ -123,6 +128,11 @@ TEST_F(Core, PathFileBytesAfterStartsSavesAndReads) {
         {"", {"start", "save d:/games,q3"}, "d:/games,q3\r\n", "d:/games"},   // on disk before the slot closes
         {"d:/games/q3", {"start"}, "d:/games/q3\r\n" + line, "d:/games/q3"},  // hand-edited, no line end
         {"", {"save d:/games/q3", "second"}, "d:/games/q3\r\nd:/second\r\n", "d:/games/q3"},  // the slot still open
+        // Saved by Notepad: the code page, UTF-8, UTF-8 with a byte-order mark, and an empty file with one.
+        {"c:/J\xF6r\xF0\r\n", {}, "c:/J\xF6r\xF0\r\n", kAnsiJorth},
+        {"c:/J\xC3\xB6r\xC3\xB0\r\n", {}, "c:/J\xC3\xB6r\xC3\xB0\r\n", "c:/J\xC3\xB6r\xC3\xB0"},
+        {"\xEF\xBB\xBF c:/J\xC3\xB6r\xC3\xB0,x", {}, "\xEF\xBB\xBF c:/J\xC3\xB6r\xC3\xB0,x", "c:/J\xC3\xB6r\xC3\xB0"},
+        {"\xEF\xBB\xBF", {"start"}, "\xEF\xBB\xBF" + line, kDefault},
     };
     for (const auto& [before, steps, after, field] : cases) {
         SCOPED_TRACE(::testing::PrintToString(steps));
@@ -164,6 +174,7 @@ TEST_F(Core, SwapFailuresLoseNothing) {
         {1, [&] { return fs::remove(pack), nullptr; }, 2, pack},
         {3, [&] { return fs::remove(source(3)), nullptr; }, 2, source(3)},
         {1, [&] { return put(path_file, ""), nullptr; }, 62, path_file},
+        {1, [&] { return put(path_file, "\xEF\xBB\xBF"), nullptr; }, 62, path_file},  // a byte-order mark is no text
         // read afresh on every click: here it names a game folder that does not exist
         {1, [&] { return store.read(), store.save(root + "/other"), nullptr; }, no_folder,
          root + "/other/grimvolt/pakskin.pk3"},

@@ -10,26 +10,43 @@
 
 namespace beam {
 
-std::wstring to_wide(std::string_view utf8) {
-    if (utf8.empty()) {
-        return {};
+namespace {
+
+// bytes of a code page in UTF-16; nothing where flags make the conversion refuse them.
+std::optional<std::wstring> widened(UINT code_page, DWORD flags, std::string_view bytes) {
+    if (bytes.empty()) {
+        return std::wstring();
     }
-    const int size = static_cast<int>(utf8.size());
-    std::wstring wide(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0)), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), static_cast<int>(wide.size()));
+    const int size = static_cast<int>(bytes.size());
+    const int length = MultiByteToWideChar(code_page, flags, bytes.data(), size, nullptr, 0);
+    if (length == 0) {
+        return std::nullopt;
+    }
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(code_page, flags, bytes.data(), size, wide.data(), length);
     return wide;
 }
 
-std::string to_utf8(std::wstring_view wide) {
+// UTF-16 in a code page; lost_characters (only for a code page other than UTF-8) says whether it lacks some.
+std::string narrowed(UINT code_page, DWORD flags, std::wstring_view wide, BOOL* lost_characters) {
     if (wide.empty()) {
         return {};
     }
     const int size = static_cast<int>(wide.size());
-    std::string utf8(
-        static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr)),
-        '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), static_cast<int>(utf8.size()), nullptr, nullptr);
-    return utf8;
+    const int length = WideCharToMultiByte(code_page, flags, wide.data(), size, nullptr, 0, nullptr, lost_characters);
+    std::string bytes(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(code_page, flags, wide.data(), size, bytes.data(), length, nullptr, nullptr);
+    return bytes;
+}
+
+}  // namespace
+
+std::wstring to_wide(std::string_view utf8) {
+    return widened(CP_UTF8, 0, utf8).value_or(std::wstring());
+}
+
+std::string to_utf8(std::wstring_view wide) {
+    return narrowed(CP_UTF8, 0, wide, nullptr);
 }
 
 namespace fileio {
@@ -179,16 +196,8 @@ namespace {
 
 // The text in the ANSI code page, if the code page has every one of its characters.
 std::optional<std::string> to_code_page(std::wstring_view wide) {
-    if (wide.empty()) {
-        return std::string();
-    }
-    const int size = static_cast<int>(wide.size());
     BOOL lost_characters = FALSE;
-    std::string bytes(static_cast<std::size_t>(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size,
-                                                                   nullptr, 0, nullptr, &lost_characters)),
-                      '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, bytes.data(), static_cast<int>(bytes.size()),
-                        nullptr, nullptr);
+    std::string bytes = narrowed(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, &lost_characters);
     if (lost_characters) {
         return std::nullopt;
     }
@@ -234,13 +243,13 @@ std::string to_file_text(std::string_view utf8, const std::string& path) {
 }
 
 std::string from_file_text(std::string_view bytes) {
-    if (bytes.empty()) {
-        return {};
+    // Notepad saves UTF-8 (since Windows 10 1903): a field that is valid UTF-8, and not plain
+    // ASCII, which both read alike, is taken as such; any other as the code page written here.
+    if (std::any_of(bytes.begin(), bytes.end(), [](char c) { return (static_cast<unsigned char>(c) & 0x80U) != 0; }) &&
+        widened(CP_UTF8, MB_ERR_INVALID_CHARS, bytes)) {
+        return std::string(bytes);
     }
-    const int size = static_cast<int>(bytes.size());
-    std::wstring wide(static_cast<std::size_t>(MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, nullptr, 0)), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, wide.data(), static_cast<int>(wide.size()));
-    return to_utf8(wide);
+    return to_utf8(widened(CP_ACP, 0, bytes).value_or(std::wstring()));
 }
 
 namespace {
