@@ -27,7 +27,7 @@ Failure out_of_memory_failure();
 enum class OpenMode {
     append,  // create if missing; every write goes to the end
     read,    // the file must exist
-    write,   // create, or truncate to nothing
+    write,   // create if missing; its bytes stay until overwrite replaces them
 };
 
 // An open file, closed when it goes out of scope.
@@ -58,6 +58,9 @@ class File {
     // Fills as much of buffer as the file has left; 0 at its end.
     std::size_t read_some(std::span<char> buffer);
     void write_all(std::string_view bytes);
+    // Replaces the file's bytes with these. Room for them is taken before any old byte changes, so
+    // that a full disk, a quota or a file-size limit leaves the file as it was.
+    void overwrite(std::string_view bytes);
     // The file's last bytes, at most count of them: fewer, or none, when it is shorter.
     std::string last_bytes(std::size_t count);
     // Hands everything written to the disk, so that neither a crash nor a power cut loses it.

@@ -36,7 +36,7 @@ int open_flags(OpenMode mode) {
         case OpenMode::read:
             return O_RDONLY;
         case OpenMode::write:
-            return O_WRONLY | O_TRUNC | O_CREAT;
+            return O_WRONLY | O_CREAT;
     }
     return O_RDONLY;
 }
@@ -89,6 +89,26 @@ void File::write_all(std::string_view bytes) {
             throw last_os_failure(path_);
         }
         bytes.remove_prefix(count < 0 ? 0 : static_cast<std::size_t>(count));
+    }
+}
+
+void File::overwrite(std::string_view bytes) {
+    const int fd = descriptor(handle_);
+    const auto old_size = static_cast<off_t>(size_in_bytes());
+    const auto new_size = static_cast<off_t>(bytes.size());
+    if (new_size > old_size) {
+        if (const int error = ::posix_fallocate(fd, old_size, new_size - old_size); error != 0) {
+            // Gives back what was taken before it failed; the failure to report is this one.
+            [[maybe_unused]] const int given_back = ::ftruncate(fd, old_size);
+            throw os_failure(error, path_);
+        }
+    }
+    if (::lseek(fd, 0, SEEK_SET) != 0) {
+        throw last_os_failure(path_);
+    }
+    write_all(bytes);
+    if (::ftruncate(fd, new_size) != 0) {
+        throw last_os_failure(path_);
     }
 }
 

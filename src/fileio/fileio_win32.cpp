@@ -120,8 +120,8 @@ File::File(const std::string& path, OpenMode mode) : path_(path) {
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
             break;
         case OpenMode::write:
-            // Opened as it is and truncated below: CREATE_ALWAYS refuses an existing hidden or
-            // system file with access denied, and a player may have hidden the path file.
+            // Opened as it is, for overwrite: CREATE_ALWAYS refuses an existing hidden or system
+            // file with access denied, and a player may have hidden the path file.
             handle = CreateFileW(wide_path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
             break;
@@ -130,9 +130,7 @@ File::File(const std::string& path, OpenMode mode) : path_(path) {
         throw last_os_failure(path);
     }
     handle_ = native(handle);
-    // Appending starts at the end, writing with nothing.
-    if ((mode == OpenMode::append && !SetFilePointerEx(handle, LARGE_INTEGER{}, nullptr, FILE_END)) ||
-        (mode == OpenMode::write && !SetEndOfFile(handle))) {
+    if (mode == OpenMode::append && !SetFilePointerEx(handle, LARGE_INTEGER{}, nullptr, FILE_END)) {
         Failure failure = last_os_failure(path);
         close();  // no destructor runs for an object whose constructor throws
         throw failure;
@@ -162,6 +160,22 @@ void File::write_all(std::string_view bytes) {
             throw last_os_failure(path_);
         }
         bytes.remove_prefix(count);
+    }
+}
+
+void File::overwrite(std::string_view bytes) {
+    const HANDLE file = handle_of(handle_);
+    // The new end first: Windows gives a file that grows the room up to its end at once (Wine's
+    // Windows 8 lacks FileAllocationInfo), or fails with the file as it was.
+    LARGE_INTEGER end{};
+    end.QuadPart = static_cast<LONGLONG>(bytes.size());
+    if ((bytes.size() > size_in_bytes() && !(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file))) ||
+        !SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
+        throw last_os_failure(path_);
+    }
+    write_all(bytes);
+    if (!SetEndOfFile(file)) {
+        throw last_os_failure(path_);
     }
 }
 

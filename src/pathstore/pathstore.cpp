@@ -65,11 +65,14 @@ std::string PathStore::read() {
 }
 
 void PathStore::save(std::string_view game_folder) {
-    // Converted before the file is truncated, so that a folder the file cannot hold loses nothing.
+    // Converted before the file is opened, so that a folder the file cannot hold loses nothing.
     const std::string line = fileio::to_file_text(game_folder, path_file_) + std::string(kLineEnd);
     close();
     slot_ = fileio::File(path_file_, fileio::OpenMode::write);
-    slot_.write_all(line);
+    // In place, not by a new file renamed over it: Windows renames nothing over a file that
+    // another copy of the program holds open, sharing deletion or not, and the file keeps its
+    // attributes, owner and mode, and its place in a user's VirtualStore.
+    slot_.overwrite(line);
     slot_.flush_to_disk();
 }
 
