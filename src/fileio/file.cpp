@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <vector>
 
 #include "fileio/fileio.h"
 
@@ -17,6 +18,15 @@ std::string File::last_bytes(std::size_t count) {
             throw input_past_end_of_file(path_);
         }
         size = now;
+    }
+}
+
+void copy_through_buffer(File& from, File& to) {
+    static const std::size_t kBufferSize =
+        std::getenv("BEAM_BUF") ? std::strtoul(std::getenv("BEAM_BUF"), nullptr, 10) : std::size_t{1} << 20;
+    std::vector<char> buffer(kBufferSize);
+    while (const std::size_t count = from.read_some(buffer)) {
+        to.write_all(std::string_view(buffer.data(), count));
     }
 }
 

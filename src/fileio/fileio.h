@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -76,6 +75,9 @@ class File {
     std::string path_;
 };
 
+// Copies the rest of from into to, through a buffer sized for speed.
+void copy_through_buffer(File& from, File& to);
+
 // The path file's text encoding: the ANSI code page on Windows, UTF-8 elsewhere. On Windows, a
 // folder whose name the code page cannot spell is written as its short 8.3 name when it exists
 // and has one the code page can spell; otherwise the conversion fails (1113, naming path) before
@@ -83,12 +85,19 @@ class File {
 std::string to_file_text(std::string_view utf8, const std::string& path);
 std::string from_file_text(std::string_view bytes);
 
-// Puts a byte-for-byte copy of source in place of target, which must exist. The copy is made
-// under a fresh name beside target, flushed to disk and renamed over target in one step, so
-// target always holds either its old bytes or the whole copy; on failure it is left untouched
-// and the temporary copy removed. Copies that an earlier swap left behind, killed before its
-// rename, are removed first: only names of exactly the temporary_name_beside pattern for target,
-// and only those that no running swap holds, so that swaps of the same pack may run at once.
+// Puts a byte-for-byte copy of source in place of target, which must exist. The copy is created
+// under a fresh name beside target, written through the handle that created it, flushed to disk
+// and renamed over target in one step, so target always holds either its old bytes or the whole
+// copy; on failure it is left untouched and the copy removed. A copy that the folder refuses to
+// create is reported against the folder, a failed read against source, all else against target.
+//
+// Leftovers and racing swaps, one rule on both systems: a swap holds its copy from its creation
+// until after the rename in a way that removing it must take too (Linux: an exclusive flock,
+// which the removal takes before it unlinks; Windows: an open handle, which the removal's opening
+// for deletion without sharing runs into). A killed swap holds nothing, so each swap first removes
+// the copies beside target, of exactly the temporary_name_beside pattern, that it can take: those
+// of killed swaps, never a running one's. On Linux the lock follows the creation, so a swap whose
+// copy another one took in that moment finds it unlinked, and makes another.
 void replace_with_copy(const std::string& source, const std::string& target);
 
 // A name beside target that no other file is likely to have: target, a dot, 8 random lower-case

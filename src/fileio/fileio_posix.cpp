@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include "fileio/fileio.h"
 
@@ -175,19 +174,15 @@ void copy_contents(File& from, File& to) {
             break;  // both offsets have moved on by what was copied, so the loop below takes over
         }
     }
-    std::vector<char> buffer(std::size_t{1} << 20);
-    while (const std::size_t count = from.read_some(buffer)) {
-        to.write_all(std::string_view(buffer.data(), count));
-    }
+    copy_through_buffer(from, to);
 }
 
 struct FolderCloser {
     void operator()(DIR* folder) const { ::closedir(folder); }
 };
 
-// A swap killed between making its copy and renaming it leaves the copy behind; without this,
-// every such kill would leave another pack-sized file in the mod folder. A running swap holds a
-// lock on its copy until after the rename, so only a copy that can be locked here is a leftover.
+// Removes the copies that swaps killed before their rename left beside target, as the rule in
+// fileio.h says: a copy that a running swap holds refuses the lock.
 void remove_leftover_copies(const std::string& target) {
     const std::unique_ptr<DIR, FolderCloser> folder(::opendir(folder_of(target).c_str()));
     if (!folder) {
@@ -210,10 +205,10 @@ void remove_leftover_copies(const std::string& target) {
     }
 }
 
-// Creates the copy under a fresh name beside target, locked as its swap's own. Another swap may
-// have taken it for a leftover in the moment between its creation and the lock: then it is
-// gone, or going, and another name is tried. On a file system without locks it stays unlocked.
-File create_locked_copy(const std::string& target, std::string& temporary) {
+// Creates the copy under a fresh name beside target, held as its swap's own by a lock. Another
+// swap may take it for a leftover in the moment before the lock: then it is gone, or going, and
+// another name is tried. On a file system without locks it stays unlocked.
+File create_held_copy(const std::string& target, std::string& temporary) {
     for (;;) {
         temporary = temporary_name_beside(target);
         const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -255,7 +250,7 @@ void replace_with_copy(const std::string& source, const std::string& target) {
 
     remove_leftover_copies(target);
     std::string temporary;
-    File to = create_locked_copy(target, temporary);
+    File to = create_held_copy(target, temporary);
     const int temporary_fd = descriptor(to.native_handle());
     struct RemoveUnlessRenamed {
         const std::string& path;
