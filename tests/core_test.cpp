@@ -2,12 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -43,13 +40,20 @@ namespace fs = std::filesystem;
 std::vector<std::string> message_boxes;
 constexpr const char* kDefault = "c:/program files/Quake III Arena";
 constexpr const char* kOldPack = "the pack in effect\r\n\x1a as the player left it";
+std::string prompt_text = std::string(3000, 'x');  // what the prompt's "ok" saves
+#ifdef _WIN32
+constexpr int kInvalidName = ERROR_INVALID_NAME, kNoFolder = ERROR_PATH_NOT_FOUND, kIsAFolder = ERROR_ACCESS_DENIED;
+constexpr const char* kAnsiJorth = "c:/J\xC3\xB6r\xC3\xB0";  // a field in the code page (Wine's: Windows-1252), as read
+#else
+constexpr int kInvalidName = EINVAL, kNoFolder = ENOENT, kIsAFolder = EISDIR;
+constexpr const char* kAnsiJorth = "c:/J\xF6r\xF0";  // the bytes as they are
+#endif
 
-// Undoes a fault when the last one holding its result lets go.
 auto undo(std::function<void()> action) {
     return std::shared_ptr<void>(nullptr, [action = std::move(action)](void*) { action(); });
 }
 
-// The report of the failure step ends in; empty if none.
+// The report of the failure that step ends in, if any.
 std::string failure_of(const std::function<void()>& step) {
     try {
         step();
@@ -60,8 +64,7 @@ std::string failure_of(const std::function<void()>& step) {
 }
 
 // Row clicked; the fault, undone when its result goes; error number (0: none); path reported or confirmation.
-using MakeFault = std::function<std::shared_ptr<void>()>;
-using Fault = std::tuple<int, MakeFault, int, std::string>;
+using Fault = std::tuple<int, std::function<std::shared_ptr<void>()>, int, std::string>;
 
 // A game folder, named with a trailing slash the paths keep: an active pack and three distinct skin sources.
 class Core : public ::testing::Test {
@@ -75,42 +78,36 @@ class Core : public ::testing::Test {
         store.save(game);
         store.close();
     }
-    void TearDown() override {
-        store.close();
-        fs::remove_all(root);
-    }
+    void TearDown() override { store.close(), fs::remove_all(root); }
     [[nodiscard]] std::string source(int row) const { return mod + "/skindata" + std::to_string(row) + ".ncx"; }
     [[nodiscard]] auto files() const { return std::distance(fs::directory_iterator(mod), fs::directory_iterator()); }
-    [[nodiscard]] std::map<std::string, std::string> mod_folder() const {
+    [[nodiscard]] std::map<std::string, std::string> every_file() const {
         std::map<std::string, std::string> files;
-        for (const fs::directory_entry& entry : fs::directory_iterator(mod)) {
-            files[entry.path().filename().string()] = entry.is_directory() ? "a folder" : bytes_of(entry.path());
+        for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+            files[entry.path().string()] = entry.is_directory() ? "a folder" : bytes_of(entry.path());
         }
         return files;
     }
-    // As the front-end runs a click: a failure ends in the error report.
+    // As the front-end runs a click (row 0: the prompt's "ok"): a failure ends in the error report.
     void select(int row) {
-        flow::run(store, [&] { skins::select(store, skins::kSkins.at(static_cast<std::size_t>(row - 1))); });
+        flow::run(store, [&] {
+            row == 0 ? flow::ok(store) : skins::select(store, skins::kSkins.at(static_cast<std::size_t>(row - 1)));
+        });
     }
-    // Each fault, on a fresh game folder, ends in the error report; the mod folder keeps every byte, gains no file.
+    // Each fault, on a fresh game folder, ends in the error report; no file loses a byte, none is gained.
     void expect_nothing_lost(std::initializer_list<Fault> faults) {
         for (const auto& [row, make, number, reported] : faults) {
-            SCOPED_TRACE(reported);
             fs::remove_all(mod);
             SetUp();
             const std::shared_ptr<void> fault = make();
-            const auto before = mod_folder();
+            const auto before = every_file();
             select(row);
-            EXPECT_EQ(mod_folder(), before);
+            EXPECT_EQ(every_file(), before);
             ASSERT_EQ(message_boxes.size(), 1U);
             // "Error 2: No such file or directory" and the path below: the system's text, CR LF trimmed.
-            const std::string& report = message_boxes[0];
-            const std::size_t line_end = report.find('\n');
-            EXPECT_EQ(number == 0 ? report : report.substr(line_end + 1), reported);
-            EXPECT_TRUE(number == 0 || (report.starts_with("Error " + std::to_string(number) + ": ") && line_end > 10 &&
-                                        report[line_end - 1] != '\r'))
-                << report;
-            EXPECT_TRUE(number != 62 || report.starts_with("Error 62: Input past end of file\n")) << report;
+            const std::string report = number == 0 ? ".*" : "Error " + std::to_string(number) + ": [^\r\n]{3,}\n.*";
+            EXPECT_TRUE(std::regex_match(message_boxes[0], std::regex(report)) && message_boxes[0].ends_with(reported))
+                << message_boxes[0];
         }
     }
 
@@ -126,13 +123,7 @@ class Core : public ::testing::Test {
 // File before (none if empty); steps ("start" seeds, reads; "save TEXT"; "second": another copy seeds); after.
 TEST_F(Core, PathFileBytesAfterStartsSavesAndReads) {
     const std::string line = std::string(kDefault) + "\r\n";
-#ifdef _WIN32
-    const char* const kAnsiJorth = "c:/J\xC3\xB6r\xC3\xB0";  // read in Windows-1252, as Wine's code page
-#else
-    const char* const kAnsiJorth = "c:/J\xF6r\xF0";  // the bytes as they are
-#endif
     const std::tuple<std::string, std::vector<std::string>, std::string, std::string> cases[] = {
-        {"", {"start"}, line, kDefault},
         {"", {"start", "start", "start"}, line + line + line, kDefault},
         {"", {"save d:/games/q3", "start"}, "d:/games/q3\r\n" + line, "d:/games/q3"},
         {"", {"save ", "start"}, "\r\n" + line, ""},
@@ -169,37 +160,28 @@ TEST(FirstField, EndsAtCommaOrLineEndTrimsBlanksAndHonoursQuotes) {
     // clang-format on
     for (const auto& [file, field] : cases) {
         FirstFieldParser parser;
-        parser.feed(file);
-        EXPECT_EQ(parser.field(), field) << file;
+        EXPECT_EQ((parser.feed(file), parser.field()), field) << file;
     }
 }
 
 TEST_F(Core, SwapFailuresLoseNothing) {
-#ifdef _WIN32
-    const auto [invalid_name, no_folder, is_a_folder] =
-        std::array{ERROR_INVALID_NAME, ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED};
-#else
-    const auto [invalid_name, no_folder, is_a_folder] = std::array{EINVAL, ENOENT, EISDIR};
-#endif
     expect_nothing_lost({
         {1, [&] { return fs::remove(pack), nullptr; }, 2, pack},
         {3, [&] { return fs::remove(source(3)), nullptr; }, 2, source(3)},
         {1, [&] { return put(path_file, ""), nullptr; }, 62, path_file},
         {1, [&] { return put(path_file, "\xEF\xBB\xBF"), nullptr; }, 62, path_file},  // a byte-order mark is no text
-        // read afresh on every click: here it names a game folder that does not exist
-        {1, [&] { return store.read(), store.save(root + "/other"), nullptr; }, no_folder,
-         root + "/other/grimvolt/pakskin.pk3"},
-        {1, [&] { return put(path_file, pack + '\0' + "x\r\n"), nullptr; }, invalid_name,
+        {1, [&] { return store.read(), store.save(root + "/other"), nullptr; }, kNoFolder,
+         root + "/other/grimvolt/pakskin.pk3"},  // read afresh on every click: a folder that does not exist
+        {1, [&] { return put(path_file, pack + '\0' + "x\r\n"), nullptr; }, kInvalidName,
          pack + "\\0x/grimvolt/pakskin.pk3"},
         {1, [&] { return fs::remove(source(1)), fs::create_hard_link(pack, source(1)), nullptr; }, 0,
          "Old Q3 Skin selected"},
-        {2, [&] { return fs::remove(source(2)), fs::create_directory(source(2)), nullptr; }, is_a_folder, source(2)},
+        {2, [&] { return fs::remove(source(2)), fs::create_directory(source(2)), nullptr; }, kIsAFolder, source(2)},
 #ifdef _WIN32  // held open, as by a game that reads it with the C runtime; read-only, reported at once
         {2, [&] { return std::make_shared<std::ifstream>(pack); }, ERROR_SHARING_VIOLATION, pack},
         {2,
          [&] {
-             return fs::permissions(pack, fs::perms::owner_write, fs::perm_options::remove),
-                    undo([&] { fs::permissions(pack, fs::perms::owner_write, fs::perm_options::add); });
+             return fs::permissions(pack, fs::perms::owner_read), undo([&] { fs::permissions(pack, fs::perms::all); });
          },
          ERROR_FILE_READ_ONLY, pack},
 #endif
@@ -227,9 +209,17 @@ TEST_F(Core, TwoSwapsOfOnePackAtOnceAndAScannerAllSucceed) {
         swap(2);
         other.join();
         const std::string now = bytes_of(pack);
-        EXPECT_TRUE(now == bytes_of(source(1)) || now == bytes_of(source(2))) << "round " << round;
-        EXPECT_EQ(files(), 4) << "round " << round;
+        EXPECT_TRUE((now == bytes_of(source(1)) || now == bytes_of(source(2))) && files() == 4) << "round " << round;
     }
+}
+
+// The next swap removes a killed swap's copy, which nothing holds, and no other file of a name like it.
+TEST_F(Core, SwapRemovesLeftoverCopiesOnly) {
+    for (const char* ending : {".0123abcd.tmp", ".0123abcg.tmp", ".0123abc.tmp", ".0123abcd.tmpx", "x.0123abcd.tmp"}) {
+        put(pack + ending, ending);
+    }
+    select(1);
+    EXPECT_TRUE(files() == 8 && !fs::exists(pack + ".0123abcd.tmp"));
 }
 
 // A mangled path file may name a huge folder: the report keeps both ends and never cuts a character in two.
@@ -257,8 +247,8 @@ TEST_F(Core, FolderTheCodePageCannotSpellIsSavedByItsShortNameOrRefused) {
     }
 }
 #else
-// Root's faults, for this process alone: a full disk, a file-size limit, an immutable folder, an unreadable source.
-TEST_F(Core, FullDiskFileSizeLimitUnwritableFolderAndUnreadableSourceLoseNothing) {
+// Root's faults, for this process alone: a full disk, a file-size limit, an unwritable folder, an unreadable source.
+TEST_F(Core, RootsFaultsLoseNothingAndTheNewPackKeepsModeAndGroup) {
     if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
         GTEST_SKIP() << "cannot make a mount namespace of this process's own: " << std::strerror(errno);
     }
@@ -290,23 +280,26 @@ TEST_F(Core, FullDiskFileSizeLimitUnwritableFolderAndUnreadableSourceLoseNothing
                          {3, file_size_limit, EFBIG, pack},
                          {3, immutable_folder, EPERM, mod},  // the folder refused the copy, not the pack
                          {3, as_nobody_with(mod, static_cast<fs::perms>(0755)), EACCES, mod},
-                         {3, as_nobody_with(source(3), fs::perms::none), EACCES, source(3)}});
-    // A save that does not fit keeps the line saved before.
-    for (const auto& [fault, number] :
-         std::initializer_list<std::pair<MakeFault, int> >{{small_disk, ENOSPC}, {file_size_limit, EFBIG}}) {
-        const auto made = fault();
-        PathStore in_mod(mod + "/q3path.cfg", kDefault);
-        in_mod.save("d:/old");
-        EXPECT_TRUE(failure_of([&] {
-                        in_mod.save(std::string(500U << 10, 'x'));
-                    }).starts_with("Error " + std::to_string(number)));
-        EXPECT_EQ(bytes_of(mod + "/q3path.cfg"), "d:/old\r\n");
+                         {3, as_nobody_with(source(3), fs::perms::none), EACCES, source(3)},
+                         {0, file_size_limit, EFBIG, path_file}});  // a save that does not fit keeps the old line
+    // The new pack keeps the old mode and group whatever the umask; a write-only (0333) mod folder fails nothing.
+    SetUp();
+    ASSERT_TRUE(::chmod(pack.c_str(), 0640) == 0 && ::chown(pack.c_str(), 0, 4321) == 0);
+    const mode_t usual_umask = ::umask(077);
+    select(2);
+    ::umask(usual_umask);
+    struct stat status {};
+    EXPECT_TRUE(::stat(pack.c_str(), &status) == 0 && (status.st_mode & 07777U) == 0640U && status.st_gid == 4321U);
+    {
+        const auto as_nobody = as_nobody_with(mod, static_cast<fs::perms>(0333))();
+        select(1);
     }
+    EXPECT_EQ(message_boxes, (std::vector<std::string>{"Gv Skin selected", "Old Q3 Skin selected"}));
+    EXPECT_EQ(bytes_of(pack), bytes_of(source(1)));
 }
 
-// A file that ends before its size says (a kernel's pseudo-file; a path file cut short meanwhile) fails soundly.
-TEST(File, EndingSoonerThanItsSizeSaysIsInputPastEndOfFile) {
-    fileio::File pseudo("/sys/kernel/uevent_seqnum", fileio::OpenMode::read);  // 4096 bytes, by its size
+TEST(File, EndingSoonerThanItsSizeSaysIsInputPastEndOfFile) {                  // as a path file cut short meanwhile
+    fileio::File pseudo("/sys/kernel/uevent_seqnum", fileio::OpenMode::read);  // 4096 bytes by its size, a few in fact
     EXPECT_EQ(failure_of([&] { pseudo.last_bytes(1); }), "Error 62: Input past end of file\n/sys/kernel/uevent_seqnum");
 }
 
@@ -327,27 +320,7 @@ TEST_F(Core, OutOfMemoryEndsInTheErrorReport) {
     EXPECT_EXIT(start_in_64_megabytes(), ::testing::ExitedWithCode(0), "^Error 12: Cannot allocate memory$");
 }
 
-// The new pack keeps the old mode and group whatever the umask; a write-only (0333) mod folder fails nothing.
-TEST_F(Core, NewPackKeepsModeAndGroupAndAWriteOnlyFolderFailsNothing) {
-    if (::geteuid() != 0) {
-        GTEST_SKIP() << "needs root, to give the pack another group and to be a user who is not";
-    }
-    ASSERT_TRUE(::chmod(pack.c_str(), 0640) == 0 && ::chown(pack.c_str(), 0, 4321) == 0);
-    const mode_t usual_umask = ::umask(077);
-    select(2);
-    ::umask(usual_umask);
-    struct stat status {};
-    EXPECT_TRUE(::stat(pack.c_str(), &status) == 0 && (status.st_mode & 07777U) == 0640U && status.st_gid == 4321U);
-    ::chmod(mod.c_str(), 0333);
-    ::setfsuid(65534);
-    select(1);
-    ::setfsuid(0);
-    ::chmod(mod.c_str(), 0755);
-    EXPECT_EQ(message_boxes, (std::vector<std::string>{"Gv Skin selected", "Old Q3 Skin selected"}));
-    EXPECT_EQ(bytes_of(pack), bytes_of(source(1)));
-}
-
-// kill -9 mid-copy leaves the pack and one temporary copy, which the next swap removes before its own.
+// kill -9 mid-copy leaves the pack as it was, and one temporary copy (for the next swap to remove).
 TEST_F(Core, KillDuringASwapLeavesThePackWhole) {
     put(source(1), std::string(64U << 20, 'n'));  // long enough to copy to be caught at it
     const pid_t swap = ::fork();
@@ -361,11 +334,7 @@ TEST_F(Core, KillDuringASwapLeavesThePackWhole) {
     }
     ::kill(swap, SIGKILL);
     ::waitpid(swap, nullptr, 0);
-    EXPECT_EQ(files(), 5) << "the copy was not under way";
-    EXPECT_EQ(bytes_of(pack), kOldPack);
-    select(1);
-    EXPECT_TRUE(bytes_of(pack) == bytes_of(source(1))) << "a large copy byte for byte";
-    EXPECT_EQ(files(), 4);
+    EXPECT_TRUE(files() == 5 && bytes_of(pack) == kOldPack) << files() << " files: the copy was not under way?";
 }
 
 // As strace sees a swap: the copy created exclusively and flushed, renamed over the pack, the folder flushed.
@@ -375,11 +344,11 @@ TEST_F(Core, DurableStepsInOrder) {
         return;
     }
     const std::string trace = root + "/trace";
-    const std::string self = fs::read_symlink("/proc/self/exe").string() + " --gtest_filter=Core.DurableStepsInOrder";
     // LeakSanitizer, in the sanitizer tree, cannot run under strace.
-    const std::string strace =
-        "BEAM_ONE_SWAP=1 ASAN_OPTIONS=detect_leaks=0 strace -f -e trace=openat,fsync,rename,renameat2";
-    if (std::system((strace + " -o " + trace + " " + self + " >/dev/null").c_str()) != 0) {
+    const std::string traced =
+        "BEAM_ONE_SWAP=1 ASAN_OPTIONS=detect_leaks=0 strace -f -e trace=openat,fsync,rename,renameat2 -o " + trace +
+        " " + fs::read_symlink("/proc/self/exe").string() + " --gtest_filter=Core.DurableStepsInOrder";
+    if (std::system((traced + " >/dev/null").c_str()) != 0) {
         GTEST_SKIP() << "strace cannot trace here";
     }
     const std::regex in_order(
@@ -397,7 +366,7 @@ namespace beam::ui {
 
 void set_prompt_text(std::string_view /*text*/) {}
 std::string get_prompt_text() {
-    return {};
+    return prompt_text;
 }
 void show_chooser() {}
 void close_prompt() {}
