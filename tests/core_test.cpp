@@ -53,7 +53,6 @@ auto undo(std::function<void()> action) {
     return std::shared_ptr<void>(nullptr, [action = std::move(action)](void*) { action(); });
 }
 
-// The report of the failure that step ends in, if any.
 std::string failure_of(const std::function<void()>& step) {
     try {
         step();
@@ -84,7 +83,8 @@ class Core : public ::testing::Test {
     [[nodiscard]] std::map<std::string, std::string> every_file() const {
         std::map<std::string, std::string> files;
         for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
-            files[entry.path().string()] = entry.is_directory() ? "a folder" : bytes_of(entry.path());
+            files[entry.path().string()] =
+                entry.is_directory() ? "a folder" : bytes_of(entry) + std::to_string(fs::hard_link_count(entry));
         }
         return files;
     }
@@ -130,8 +130,7 @@ TEST_F(Core, PathFileBytesAfterStartsSavesAndReads) {
         {"", {"start", "save d:/games,q3"}, "d:/games,q3\r\n", "d:/games"},   // on disk before the slot closes
         {"d:/games/q3", {"start"}, "d:/games/q3\r\n" + line, "d:/games/q3"},  // hand-edited, no line end
         {"", {"save d:/games/q3", "second"}, "d:/games/q3\r\nd:/second\r\n", "d:/games/q3"},  // the slot still open
-        // Saved by Notepad: the code page, UTF-8, UTF-8 with a byte-order mark, and an empty file with one.
-        {"c:/J\xF6r\xF0\r\n", {}, "c:/J\xF6r\xF0\r\n", kAnsiJorth},
+        {"c:/J\xF6r\xF0\r\n", {}, "c:/J\xF6r\xF0\r\n", kAnsiJorth},  // as Notepad saves: ANSI, UTF-8, BOM, BOM alone
         {"c:/J\xC3\xB6r\xC3\xB0\r\n", {}, "c:/J\xC3\xB6r\xC3\xB0\r\n", "c:/J\xC3\xB6r\xC3\xB0"},
         {"\xEF\xBB\xBF c:/J\xC3\xB6r\xC3\xB0,x", {}, "\xEF\xBB\xBF c:/J\xC3\xB6r\xC3\xB0,x", "c:/J\xC3\xB6r\xC3\xB0"},
         {"\xEF\xBB\xBF", {"start"}, "\xEF\xBB\xBF" + line, kDefault},
@@ -215,8 +214,9 @@ TEST_F(Core, TwoSwapsOfOnePackAtOnceAndAScannerAllSucceed) {
 
 // The next swap removes a killed swap's copy, which nothing holds, and no other file of a name like it.
 TEST_F(Core, SwapRemovesLeftoverCopiesOnly) {
-    for (const char* ending : {".0123abcd.tmp", ".0123abcg.tmp", ".0123abc.tmp", ".0123abcd.tmpx", "x.0123abcd.tmp"}) {
-        put(pack + ending, ending);
+    for (const char* tail :
+         {"3.0123abcd.tmp", "3.0123abcg.tmp", "3.0123abc.tmp", "3.0123abcd.tmpx", "4.0123abcd.tmp"}) {
+        put(mod + "/pakskin.pk" + tail, tail);
     }
     select(1);
     EXPECT_TRUE(files() == 8 && !fs::exists(pack + ".0123abcd.tmp"));
@@ -308,8 +308,7 @@ TEST_F(Core, OutOfMemoryEndsInTheErrorReport) {
 #ifdef BEAM_SANITIZE
     GTEST_SKIP() << "AddressSanitizer ends the process where memory runs out";
 #endif
-    fs::resize_file(path_file, 0);
-    fs::resize_file(path_file, std::uintmax_t{1} << 30);
+    fs::resize_file(path_file, 0), fs::resize_file(path_file, std::uintmax_t{1} << 30);  // NULs from the start
     const auto start_in_64_megabytes = [&] {
         const rlimit data_limit{64U << 20, 64U << 20};
         ::setrlimit(RLIMIT_DATA, &data_limit);
@@ -337,10 +336,10 @@ TEST_F(Core, KillDuringASwapLeavesThePackWhole) {
     EXPECT_TRUE(files() == 5 && bytes_of(pack) == kOldPack) << files() << " files: the copy was not under way?";
 }
 
-// As strace sees a swap: the copy created exclusively and flushed, renamed over the pack, the folder flushed.
+// As strace sees a swap (the copy created exclusively, flushed, renamed over the pack, the folder flushed), a save.
 TEST_F(Core, DurableStepsInOrder) {
-    if (std::getenv("BEAM_ONE_SWAP") != nullptr) {  // the traced run
-        select(1);
+    if (std::getenv("BEAM_ONE_SWAP") != nullptr) {  // the traced run: a swap, then a save
+        select(1), select(0);
         return;
     }
     const std::string trace = root + "/trace";
@@ -354,7 +353,8 @@ TEST_F(Core, DurableStepsInOrder) {
     const std::regex in_order(
         R"(pakskin\.pk3\.[0-9a-f]{8}\.tmp", [^\n]*O_CREAT\|O_EXCL[^\n]* = (\d+)[\s\S]*fsync\(\1\))"
         R"([\s\S]*rename[^\n]*\.tmp", "[^"]*/pakskin\.pk3"[\s\S]*/grimvolt", [^\n]*O_DIRECTORY)"
-        R"([^\n]* = (\d+)[\s\S]*fsync\(\2\))");
+        R"([^\n]* = (\d+)[\s\S]*fsync\(\2\))"
+        R"([\s\S]*q3path\.cfg", O_WRONLY[^\n]* = (\d+)[\s\S]*fsync\(\3\))");
     EXPECT_TRUE(std::regex_search(bytes_of(trace), in_order)) << bytes_of(trace);
 }
 #endif
