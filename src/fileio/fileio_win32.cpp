@@ -231,8 +231,8 @@ void File::write_all(std::string_view bytes) {
 
 void File::overwrite(std::string_view bytes) {
     const HANDLE file = handle_of(handle_);
-    // The new end first: Windows gives a file that grows the room up to its end at once (Wine's
-    // Windows 8 lacks FileAllocationInfo), or fails with the file as it was.
+    // The new end first: NTFS gives a file that grows the room up to its end at once, or fails
+    // with the file as it was (Wine 8 has no FileAllocationInfo to take the room alone).
     LARGE_INTEGER end{};
     end.QuadPart = static_cast<LONGLONG>(bytes.size());
     if ((bytes.size() > size_in_bytes() && !(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file))) ||
