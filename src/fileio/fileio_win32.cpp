@@ -194,8 +194,8 @@ File::File(const std::string& path, OpenMode mode) : path_(path) {
     // the program must be able to seed the file and an editor to save it. Writing opens it as it
     // is, for overwrite: CREATE_ALWAYS refuses a hidden file, and a player may have hidden it.
     const DWORD access = mode == OpenMode::read    ? GENERIC_READ
-                         : mode == OpenMode::write ? GENERIC_WRITE
-                                                   : GENERIC_READ | FILE_APPEND_DATA;  // every write at the end
+                         : mode == OpenMode::write ? GENERIC_WRITE | FILE_READ_ATTRIBUTES  // its size, for overwrite
+                                                   : GENERIC_READ | FILE_APPEND_DATA;      // every write at the end
     handle_ = native(CreateFileW(wide_path.c_str(), access, kShareAll, nullptr,
                                  mode == OpenMode::read ? OPEN_EXISTING : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!is_open()) {  // INVALID_HANDLE_VALUE
