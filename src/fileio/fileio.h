@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -27,7 +26,7 @@ Failure out_of_memory_failure();
 enum class OpenMode {
     append,  // create if missing; every write goes to the end
     read,    // the file must exist
-    write,   // create, or truncate to nothing
+    write,   // create if missing; its bytes stay until overwrite replaces them
 };
 
 // An open file, closed when it goes out of scope.
@@ -39,9 +38,16 @@ class File {
     File(std::intptr_t native_handle, std::string path) : handle_(native_handle), path_(std::move(path)) {}
     File(const File&) = delete;
     File& operator=(const File&) = delete;
-    File(File&& other) noexcept;
-    File& operator=(File&& other) noexcept;
-    ~File();
+    File(File&& other) noexcept : handle_(std::exchange(other.handle_, kNoHandle)), path_(std::move(other.path_)) {}
+    File& operator=(File&& other) noexcept {
+        if (this != &other) {
+            close();
+            handle_ = std::exchange(other.handle_, kNoHandle);
+            path_ = std::move(other.path_);
+        }
+        return *this;
+    }
+    ~File() { close(); }
 
     [[nodiscard]] bool is_open() const { return handle_ != kNoHandle; }
     [[nodiscard]] std::intptr_t native_handle() const { return handle_; }
@@ -51,16 +57,26 @@ class File {
     // Fills as much of buffer as the file has left; 0 at its end.
     std::size_t read_some(std::span<char> buffer);
     void write_all(std::string_view bytes);
-    // The last byte of the file, if it has any.
-    std::optional<char> last_byte();
+    // Replaces the file's bytes with these. Room for them is taken before any old byte changes, so
+    // that a full disk, a quota or a file-size limit leaves the file as it was.
+    void overwrite(std::string_view bytes);
+    // The file's last bytes, at most count of them: fewer, or none, when it is shorter.
+    std::string last_bytes(std::size_t count);
     // Hands everything written to the disk, so that neither a crash nor a power cut loses it.
     void flush_to_disk();
 
   private:
+    std::uint64_t size_in_bytes();
+    // Fills as much of buffer as the file holds from offset on; 0 at its end.
+    std::size_t read_at(std::span<char> buffer, std::uint64_t offset);
+
     static constexpr std::intptr_t kNoHandle = -1;  // an invalid descriptor and INVALID_HANDLE_VALUE alike
     std::intptr_t handle_ = kNoHandle;
     std::string path_;
 };
+
+// Copies the rest of from into to, through a buffer sized for speed.
+void copy_through_buffer(File& from, File& to);
 
 // The path file's text encoding: the ANSI code page on Windows, UTF-8 elsewhere. On Windows, a
 // folder whose name the code page cannot spell is written as its short 8.3 name when it exists
@@ -69,12 +85,19 @@ class File {
 std::string to_file_text(std::string_view utf8, const std::string& path);
 std::string from_file_text(std::string_view bytes);
 
-// Puts a byte-for-byte copy of source in place of target, which must exist. The copy is made
-// under a fresh name beside target, flushed to disk and renamed over target in one step, so
-// target always holds either its old bytes or the whole copy; on failure it is left untouched
-// and the temporary copy removed. Copies that an earlier swap left behind, killed before its
-// rename, are removed first: only names of exactly the temporary_name_beside pattern for target,
-// and only those that no running swap holds, so that swaps of the same pack may run at once.
+// Puts a byte-for-byte copy of source in place of target, which must exist. The copy is created
+// under a fresh name beside target, written through the handle that created it, flushed to disk
+// and renamed over target in one step, so target always holds either its old bytes or the whole
+// copy; on failure it is left untouched and the copy removed. A copy that the folder refuses to
+// create is reported against the folder, a failed read against source, all else against target.
+//
+// Leftovers and racing swaps, one rule on both systems: a swap holds its copy from its creation
+// until after the rename in a way that removing it must take too (Linux: an exclusive flock,
+// which the removal takes before it unlinks; Windows: an open handle, which the removal's opening
+// for deletion without sharing runs into). A killed swap holds nothing, so each swap first removes
+// the copies beside target, of exactly the temporary_name_beside pattern, that it can take: those
+// of killed swaps, never a running one's. On Linux the lock follows the creation, so a swap whose
+// copy another one took in that moment finds it unlinked, and makes another.
 void replace_with_copy(const std::string& source, const std::string& target);
 
 // A name beside target that no other file is likely to have: target, a dot, 8 random lower-case

@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include "fileio/fileio.h"
 
@@ -36,7 +35,7 @@ int open_flags(OpenMode mode) {
         case OpenMode::read:
             return O_RDONLY;
         case OpenMode::write:
-            return O_WRONLY | O_TRUNC | O_CREAT;
+            return O_WRONLY | O_CREAT;
     }
     return O_RDONLY;
 }
@@ -62,21 +61,6 @@ File::File(const std::string& path, OpenMode mode) : path_(path) {
         throw last_os_failure(path);
     }
     handle_ = fd;
-}
-
-File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, kNoHandle)), path_(std::move(other.path_)) {}
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = std::exchange(other.handle_, kNoHandle);
-        path_ = std::move(other.path_);
-    }
-    return *this;
-}
-
-File::~File() {
-    close();
 }
 
 void File::close() noexcept {
@@ -107,19 +91,48 @@ void File::write_all(std::string_view bytes) {
     }
 }
 
-std::optional<char> File::last_byte() {
+void File::overwrite(std::string_view bytes) {
+    const int fd = descriptor(handle_);
+    const auto old_size = static_cast<off_t>(size_in_bytes());
+    const auto new_size = static_cast<off_t>(bytes.size());
+    if (new_size > old_size) {
+        if (const int error = ::posix_fallocate(fd, old_size, new_size - old_size); error != 0) {
+            // Gives back what was taken before it failed; the failure to report is this one.
+            [[maybe_unused]] const int given_back = ::ftruncate(fd, old_size);
+            throw os_failure(error, path_);
+        }
+    }
+    if (::lseek(fd, 0, SEEK_SET) != 0) {
+        throw last_os_failure(path_);
+    }
+    write_all(bytes);
+    if (::ftruncate(fd, new_size) != 0) {
+        throw last_os_failure(path_);
+    }
+}
+
+std::uint64_t File::size_in_bytes() {
     struct stat status {};
     if (::fstat(descriptor(handle_), &status) != 0) {
         throw last_os_failure(path_);
     }
-    if (status.st_size == 0) {
-        return std::nullopt;
+    return static_cast<std::uint64_t>(status.st_size);
+}
+
+std::size_t File::read_at(std::span<char> buffer, std::uint64_t offset) {
+    std::size_t filled = 0;
+    while (filled < buffer.size()) {
+        const ssize_t count =
+            ::pread(descriptor(handle_), &buffer[filled], buffer.size() - filled, static_cast<off_t>(offset + filled));
+        if (count == 0) {
+            break;
+        }
+        if (count < 0 && errno != EINTR) {
+            throw last_os_failure(path_);
+        }
+        filled += count < 0 ? 0 : static_cast<std::size_t>(count);
     }
-    char byte = 0;
-    if (::pread(descriptor(handle_), &byte, 1, status.st_size - 1) != 1) {
-        throw last_os_failure(path_);
-    }
-    return byte;
+    return filled;
 }
 
 void File::flush_to_disk() {
@@ -161,19 +174,15 @@ void copy_contents(File& from, File& to) {
             break;  // both offsets have moved on by what was copied, so the loop below takes over
         }
     }
-    std::vector<char> buffer(std::size_t{1} << 20);
-    while (const std::size_t count = from.read_some(buffer)) {
-        to.write_all(std::string_view(buffer.data(), count));
-    }
+    copy_through_buffer(from, to);
 }
 
 struct FolderCloser {
     void operator()(DIR* folder) const { ::closedir(folder); }
 };
 
-// A swap killed between making its copy and renaming it leaves the copy behind; without this,
-// every such kill would leave another pack-sized file in the mod folder. A running swap holds a
-// lock on its copy until after the rename, so only a copy that can be locked here is a leftover.
+// Removes the copies that swaps killed before their rename left beside target, as the rule in
+// fileio.h says: a copy that a running swap holds refuses the lock.
 void remove_leftover_copies(const std::string& target) {
     const std::unique_ptr<DIR, FolderCloser> folder(::opendir(folder_of(target).c_str()));
     if (!folder) {
@@ -196,10 +205,10 @@ void remove_leftover_copies(const std::string& target) {
     }
 }
 
-// Creates the copy under a fresh name beside target, locked as its swap's own. Another swap may
-// have taken it for a leftover in the moment between its creation and the lock: then it is
-// gone, or going, and another name is tried. On a file system without locks it stays unlocked.
-File create_locked_copy(const std::string& target, std::string& temporary) {
+// Creates the copy under a fresh name beside target, held as its swap's own by a lock. Another
+// swap may take it for a leftover in the moment before the lock: then it is gone, or going, and
+// another name is tried. On a file system without locks it stays unlocked.
+File create_held_copy(const std::string& target, std::string& temporary) {
     for (;;) {
         temporary = temporary_name_beside(target);
         const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -207,7 +216,7 @@ File create_locked_copy(const std::string& target, std::string& temporary) {
             continue;
         }
         if (fd < 0) {
-            throw last_os_failure(target);
+            throw last_os_failure(folder_of(target));  // the folder refused it, not the pack
         }
         File copy(fd, target);
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -241,7 +250,7 @@ void replace_with_copy(const std::string& source, const std::string& target) {
 
     remove_leftover_copies(target);
     std::string temporary;
-    File to = create_locked_copy(target, temporary);
+    File to = create_held_copy(target, temporary);
     const int temporary_fd = descriptor(to.native_handle());
     struct RemoveUnlessRenamed {
         const std::string& path;

@@ -7,12 +7,8 @@ namespace beam {
 namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
-
-// The program's own failure for a path file that holds nothing, numbered as the classic
-// "Input past end of file" runtime error.
-Failure input_past_end_of_file(const std::string& path) {
-    return Failure{62, "Input past end of file", path};
-}
+// Notepad may begin the file with UTF-8's byte-order mark, which is no part of its text.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 bool is_blank(char c) {
     return c == ' ' || c == '\t';
@@ -32,8 +28,10 @@ void PathStore::seed() {
     close();
     slot_ = fileio::File(path_file_, fileio::OpenMode::append);
     // A hand-edited file may lack the final line end; without one the default would run on
-    // from the last line and make a folder that exists nowhere.
-    if (const std::optional<char> last = slot_.last_byte(); last && *last != '\n') {
+    // from the last line and make a folder that exists nowhere. A file of a byte-order mark
+    // alone holds no line yet, and the default becomes its first.
+    if (const std::string last = slot_.last_bytes(kByteOrderMark.size() + 1);
+        !last.empty() && last.back() != '\n' && last != kByteOrderMark) {
         slot_.write_all(std::string(kLineEnd) + line);
     } else {
         slot_.write_all(line);
@@ -46,22 +44,35 @@ std::string PathStore::read() {
     slot_ = fileio::File(path_file_, fileio::OpenMode::read);
     std::array<char, 4096> buffer{};
     FirstFieldParser parser;
-    std::size_t count = slot_.read_some(buffer);
-    if (count == 0) {
-        throw input_past_end_of_file(path_file_);
+    bool holds_text = false;
+    for (bool at_start = true;; at_start = false) {
+        std::string_view bytes(buffer.data(), slot_.read_some(buffer));
+        if (bytes.empty()) {
+            break;
+        }
+        if (at_start && bytes.starts_with(kByteOrderMark)) {
+            bytes.remove_prefix(kByteOrderMark.size());
+        }
+        holds_text = holds_text || !bytes.empty();
+        if (parser.feed(bytes)) {
+            break;
+        }
     }
-    while (count != 0 && !parser.feed(std::string_view(buffer.data(), count))) {
-        count = slot_.read_some(buffer);
+    if (!holds_text) {
+        throw input_past_end_of_file(path_file_);
     }
     return fileio::from_file_text(parser.field());
 }
 
 void PathStore::save(std::string_view game_folder) {
-    // Converted before the file is truncated, so that a folder the file cannot hold loses nothing.
+    // Converted before the file is opened, so that a folder the file cannot hold loses nothing.
     const std::string line = fileio::to_file_text(game_folder, path_file_) + std::string(kLineEnd);
     close();
     slot_ = fileio::File(path_file_, fileio::OpenMode::write);
-    slot_.write_all(line);
+    // In place, not by a new file renamed over it: Windows renames nothing over a file that
+    // another copy of the program holds open, sharing deletion or not, and the file keeps its
+    // attributes, owner and mode, and its place in a user's VirtualStore.
+    slot_.overwrite(line);
     slot_.flush_to_disk();
 }
 

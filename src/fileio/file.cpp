@@ -1,0 +1,32 @@
+#include <algorithm>
+#include <vector>
+
+#include "fileio/fileio.h"
+
+namespace beam::fileio {
+
+std::string File::last_bytes(std::size_t count) {
+    for (std::uint64_t size = size_in_bytes();;) {
+        std::string bytes(static_cast<std::size_t>(std::min<std::uint64_t>(count, size)), '\0');
+        if (read_at(bytes, size - bytes.size()) == bytes.size()) {
+            return bytes;
+        }
+        // The file ended sooner than its size said: it shrank since, so its size is taken again.
+        // A size that stays the same is not the file's (a kernel's pseudo-file reports one).
+        const std::uint64_t now = size_in_bytes();
+        if (now == size) {
+            throw input_past_end_of_file(path_);
+        }
+        size = now;
+    }
+}
+
+void copy_through_buffer(File& from, File& to) {
+    // Under Wine, 64 KB to 1 MB copied 512 MB alike, as fast as cp; 1 MB needs the fewest calls.
+    std::vector<char> buffer(std::size_t{1} << 20);
+    while (const std::size_t count = from.read_some(buffer)) {
+        to.write_all(std::string_view(buffer.data(), count));
+    }
+}
+
+}  // namespace beam::fileio
