@@ -215,7 +215,7 @@ TEST_F(Core, TwoSwapsOfOnePackAtOnceAndAScannerAllSucceed) {
 // The next swap removes a killed swap's copy, which nothing holds, and no other file of a name like it.
 TEST_F(Core, SwapRemovesLeftoverCopiesOnly) {
     for (const char* tail :
-         {"3.0123abcd.tmp", "3.0123abcg.tmp", "3.0123abc.tmp", "3.0123abcd.tmpx", "4.0123abcd.tmp"}) {
+         {"3.0123abcd.tmp", "3.0123abcg.tmp", "3.0123abc.tmp", "3.0123abcd.tmq", "4.0123abcd.tmp"}) {
         put(mod + "/pakskin.pk" + tail, tail);
     }
     select(1);
