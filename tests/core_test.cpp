@@ -122,10 +122,10 @@ class Core : public ::testing::Test {
 
 // File before (none if empty); steps ("start" seeds, reads; "save TEXT"; "second": another copy seeds); after.
 TEST_F(Core, PathFileBytesAfterStartsSavesAndReads) {
-    const std::string line = std::string(kDefault) + "\r\n";
+    const std::string line = std::string(kDefault) + "\r\n", deep = "d:/" + std::string(5000, 'q');
     const std::tuple<std::string, std::vector<std::string>, std::string, std::string> cases[] = {
         {"", {"start", "start", "start"}, line + line + line, kDefault},
-        {"", {"save d:/games/q3", "start"}, "d:/games/q3\r\n" + line, "d:/games/q3"},
+        {"", {"save " + deep, "start"}, deep + "\r\n" + line, deep},  // read past its first buffer
         {"", {"save ", "start"}, "\r\n" + line, ""},
         {"", {"start", "save d:/games,q3"}, "d:/games,q3\r\n", "d:/games"},   // on disk before the slot closes
         {"d:/games/q3", {"start"}, "d:/games/q3\r\n" + line, "d:/games/q3"},  // hand-edited, no line end
@@ -214,8 +214,7 @@ TEST_F(Core, TwoSwapsOfOnePackAtOnceAndAScannerAllSucceed) {
 
 // The next swap removes a killed swap's copy, which nothing holds, and no other file of a name like it.
 TEST_F(Core, SwapRemovesLeftoverCopiesOnly) {
-    for (const char* tail :
-         {"3.0123abcd.tmp", "3.0123abcg.tmp", "3.0123abc.tmp", "3.0123abcd.tmq", "4.0123abcd.tmp"}) {
+    for (const char* tail : {"3.0123abcd.tmp", "3.0123abcg.tmp", "3.0123abc.tmp", "3.0123abcd.tmq", "4.0123abcd.tmp"}) {
         put(mod + "/pakskin.pk" + tail, tail);
     }
     select(1);
