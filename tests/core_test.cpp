@@ -287,7 +287,7 @@ TEST_F(Core, NewPackKeepsModeAndGroupAndAWriteOnlyFolderFailsNothing) {
     const mode_t usual_umask = ::umask(077);
     select(2);
     ::umask(usual_umask);
-    struct stat status {};
+    struct stat status = {};
     EXPECT_TRUE(::stat(pack.c_str(), &status) == 0 && (status.st_mode & 07777U) == 0640U && status.st_gid == 4321U);
     ::chmod(mod.c_str(), 0333);
     ::setfsuid(65534);
