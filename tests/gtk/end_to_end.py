@@ -17,13 +17,15 @@ from gi.repository import Atspi, GLib  # noqa: E402
 
 PROGRAM = os.path.abspath(sys.argv.pop(1))
 CREDIT = "Beam Tailor for GV 1.0,1.1 and 2.0 by Kestrel" + " " * 25 + "https://grimvolt.example.org/"
+# Roles by their values: AT-SPI 2.56 renamed some (a "push button" is a "button" there).
+LABEL, FIELD, BUTTON = Atspi.Role.LABEL, Atspi.Role.TEXT, Atspi.Role.PUSH_BUTTON
 # Each window: caption, client width and height in twips, and its controls' roles, names and boxes.
-WINDOWS = [("Note", 4380, 2085, [("label", "Please enter Quake 3 Path", 240, 240, 3615, 495),
-                                 ("text", "", 240, 720, 3135, 375), ("push button", "ok", 240, 1320, 1095, 375)]),
-           ("Beam Tailor", 5535, 2610, [("push button", "Old Q3 Skin", 240, 120, 1455, 495),
-                                        ("push button", "GV skin", 240, 720, 1455, 495),
-                                        ("label", CREDIT, 2160, 240, 2775, 1095),
-                                        ("push button", "Metal Skin", 240, 1320, 1455, 495)])]
+WINDOWS = [("Note", 4380, 2085, [(LABEL, "Please enter Quake 3 Path", 240, 240, 3615, 495),
+                                 (FIELD, "", 240, 720, 3135, 375), (BUTTON, "ok", 240, 1320, 1095, 375)]),
+           ("Beam Tailor", 5535, 2610, [(BUTTON, "Old Q3 Skin", 240, 120, 1455, 495),
+                                        (BUTTON, "GV skin", 240, 720, 1455, 495),
+                                        (LABEL, CREDIT, 2160, 240, 2775, 1095),
+                                        (BUTTON, "Metal Skin", 240, 1320, 1455, 495)])]
 CONFIRMATIONS = {1: "Old Q3 Skin selected", 2: "Gv Skin selected", 3: "Metal Skins selected"}
 
 
@@ -60,8 +62,8 @@ def descendants(accessible):
 
 
 def controls(window):
-    """A window's controls by name, the field by its role."""
-    return {control.get_name() or control.get_role_name(): control for control in children(children(window)[0])}
+    """A window's controls by name, the unnamed field as "text"."""
+    return {control.get_name() or "text": control for control in children(children(window)[0])}
 
 
 def pixels(twips, text_scale):
@@ -71,7 +73,7 @@ def pixels(twips, text_scale):
 
 def layout(window):
     """Each control's role, name and box in logical pixels."""
-    return sorted((control.get_role_name(), control.get_name(), box.x, box.y, box.width, box.height)
+    return sorted((control.get_role(), control.get_name(), box.x, box.y, box.width, box.height)
                   for control in controls(window).values() for box in [control.get_extents(Atspi.CoordType.WINDOW)])
 
 
@@ -138,13 +140,13 @@ class EndToEnd(unittest.TestCase):
     def answer_box(self, message, window_under_it=None):
         """The message box: the title and message, while a click on the window under it does nothing; OK."""
         box = poll("a message box", lambda: next((window for window in children(self.app) if has(
-            window, Atspi.StateType.SHOWING) and window.get_role_name() in ("alert", "dialog")), None))
+            window, Atspi.StateType.SHOWING) and window.get_role() in (Atspi.Role.ALERT, Atspi.Role.DIALOG)), None))
         self.assertEqual(xdotool("getactivewindow", "getwindowname"), "Beam Tailor")
-        labels = [text_of(child) for child in descendants(box) if child.get_role_name() == "label"]
+        labels = [text_of(child) for child in descendants(box) if child.get_role() == LABEL]
         self.assertIn(message, labels)
         if window_under_it:
             self.click(controls(window_under_it)["ok"])
-        self.click(next(child for child in descendants(box) if child.get_role_name() == "push button"))
+        self.click(next(child for child in descendants(box) if child.get_role() == BUTTON))
         poll("the box gone", lambda: not has(box, Atspi.StateType.SHOWING))
 
     def check_windows(self, scale, text_scale=1):
@@ -165,7 +167,7 @@ class EndToEnd(unittest.TestCase):
             self.assertIn(f"WIDTH={scale * width}\nHEIGHT={scale * height}", geometry)
             self.assertEqual(layout(window), expected)
             label_lines.update((label.get_name(), lines(label)) for label in controls(window).values()
-                               if label.get_role_name() == "label")
+                               if label.get_role() == LABEL)
             xdotool("windowsize", self.x_ids[caption], str(scale * width * 3 // 2), str(scale * height // 2))
             poll("the program to see the new size", lambda: window.get_extents(Atspi.CoordType.WINDOW).width > width)
             self.assertEqual(layout(window), expected, "after a resize")
