@@ -60,6 +60,9 @@ session_start_bus() {
 # process that inherited ctest's output pipe would keep ctest waiting for ever. WINELOADER is the
 # loader of that build: Debian's `wine` picks the 32-bit one whenever it is installed.
 session_start_wine() {
+    # Wine names Unix files in the locale's character set; without a UTF-8 one (no locale at all, as
+    # on a fresh minimal Debian) a folder such as "Игры" cannot even be made.
+    [ "$(locale charmap 2>/dev/null)" = UTF-8 ] || export LC_ALL=C.UTF-8
     export WINEPREFIX="${1:-$session_dir/wine}"
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml="

@@ -287,7 +287,7 @@ TEST_F(Core, RootsFaultsLoseNothingAndTheNewPackKeepsModeAndGroup) {
     const mode_t usual_umask = ::umask(077);
     select(2);
     ::umask(usual_umask);
-    struct stat status {};
+    struct stat status = {};
     EXPECT_TRUE(::stat(pack.c_str(), &status) == 0 && (status.st_mode & 07777U) == 0640U && status.st_gid == 4321U);
     {
         const auto as_nobody = as_nobody_with(mod, static_cast<fs::perms>(0333))();

@@ -112,7 +112,7 @@ void File::overwrite(std::string_view bytes) {
 }
 
 std::uint64_t File::size_in_bytes() {
-    struct stat status {};
+    struct stat status = {};
     if (::fstat(descriptor(handle_), &status) != 0) {
         throw last_os_failure(path_);
     }
@@ -225,7 +225,7 @@ File create_held_copy(const std::string& target, std::string& temporary) {
             }
             return copy;
         }
-        struct stat status {};
+        struct stat status = {};
         if (::fstat(fd, &status) != 0 || status.st_nlink > 0) {
             return copy;
         }
@@ -235,12 +235,12 @@ File create_held_copy(const std::string& target, std::string& temporary) {
 }  // namespace
 
 void replace_with_copy(const std::string& source, const std::string& target) {
-    struct stat target_status {};
+    struct stat target_status = {};
     if (::stat(system_path(target), &target_status) != 0) {
         throw last_os_failure(target);
     }
     File from(source, OpenMode::read);
-    struct stat source_status {};
+    struct stat source_status = {};
     if (::fstat(descriptor(from.native_handle()), &source_status) != 0) {
         throw last_os_failure(source);
     }

@@ -4,7 +4,7 @@
 set -euo pipefail
 work=$(mktemp -d /tmp/beam-tailor-reproducible.XXXXXX)
 trap 'rm -rf "$work"' EXIT
-epoch=$(git -C "$1" log -1 --format=%ct)
+epoch=$(git -C "$1" log -1 --format=%ct 2>/dev/null || date +%s)  # a tree outside git: any one date for both
 for build in "first 022 UTC" "second-build 002 Pacific/Chatham"; do
     read -r copy mask zone <<<"$build"
     mkdir "$work/$copy"
