@@ -43,10 +43,6 @@ std::string shown_path(std::string_view path) {
 
 }  // namespace
 
-Failure input_past_end_of_file(std::string path) {
-    return Failure{62, "Input past end of file", std::move(path)};
-}
-
 std::string report_text(const Failure& failure) {
     const std::string headline = "Error " + std::to_string(failure.number) + ": " + failure.description;
     return failure.path.empty() ? headline : headline + "\n" + shown_path(failure.path);

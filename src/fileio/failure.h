@@ -11,10 +11,6 @@ struct Failure {
     std::string path;
 };
 
-// The program's own failure for a file that holds fewer bytes than it is read for, numbered as
-// the classic "Input past end of file" runtime error.
-Failure input_past_end_of_file(std::string path);
-
 // "Error 2: No such file or directory" with the path, if the failure concerns a file, on the line
 // below; a path too long to read is shortened in its middle.
 std::string report_text(const Failure& failure);

@@ -15,7 +15,7 @@ std::string File::last_bytes(std::size_t count) {
         // A size that stays the same is not the file's (a kernel's pseudo-file reports one).
         const std::uint64_t now = size_in_bytes();
         if (now == size) {
-            throw input_past_end_of_file(path_);
+            throw end_of_file_failure(path_);
         }
         size = now;
     }

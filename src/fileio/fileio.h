@@ -23,6 +23,15 @@ Failure last_os_failure(std::string path);
 // The failure for memory that ran out, in the system's words; it concerns no file.
 Failure out_of_memory_failure();
 
+// The failure for a file that holds fewer bytes than it is read for, by the system's own number
+// for the end of a file (ENODATA; ERROR_HANDLE_EOF on Windows).
+Failure end_of_file_failure(std::string path);
+
+// The longest path, in bytes of UTF-8 or of the code page, that the system takes, and the
+// failure for a longer one (ENAMETOOLONG; ERROR_FILENAME_EXCED_RANGE on Windows).
+extern const std::size_t kLongestPath;
+Failure name_too_long_failure(std::string path);
+
 enum class OpenMode {
     append,  // create if missing; every write goes to the end
     read,    // the file must exist
@@ -53,6 +62,9 @@ class File {
     [[nodiscard]] std::intptr_t native_handle() const { return handle_; }
     [[nodiscard]] const std::string& path() const { return path_; }
     void close() noexcept;
+    // Closes the file and reports a write that the system fails only at the close: an NFS home
+    // writes back then, and over its quota the close is the first step to fail.
+    void finish();
 
     // Fills as much of buffer as the file has left; 0 at its end.
     std::size_t read_some(std::span<char> buffer);
@@ -88,8 +100,11 @@ std::string from_file_text(std::string_view bytes);
 // Puts a byte-for-byte copy of source in place of target, which must exist. The copy is created
 // under a fresh name beside target, written through the handle that created it, flushed to disk
 // and renamed over target in one step, so target always holds either its old bytes or the whole
-// copy; on failure it is left untouched and the copy removed. A copy that the folder refuses to
-// create is reported against the folder, a failed read against source, all else against target.
+// copy; on failure it is left untouched and the copy removed. The copy takes target's mode, group
+// and access ACL, as far as the system lets this user give them. A failed read is reported against
+// source; a failure of the copy's own steps (its creation, writes and flush) against its folder,
+// whose room, quota or disk it is, since the copy is gone by then and the pack unchanged; a pack
+// that is missing or cannot be replaced against target.
 //
 // Leftovers and racing swaps, one rule on both systems: a swap holds its copy from its creation
 // until after the rename in a way that removing it must take too (Linux: an exclusive flock,

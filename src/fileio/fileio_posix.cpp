@@ -4,11 +4,14 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "fileio/fileio.h"
 
@@ -24,6 +27,16 @@ Failure last_os_failure(std::string path) {
 
 Failure out_of_memory_failure() {
     return os_failure(ENOMEM, {});
+}
+
+Failure end_of_file_failure(std::string path) {
+    return os_failure(ENODATA, std::move(path));
+}
+
+const std::size_t kLongestPath = PATH_MAX - 1;  // PATH_MAX counts the terminating NUL
+
+Failure name_too_long_failure(std::string path) {
+    return os_failure(ENAMETOOLONG, std::move(path));
 }
 
 namespace {
@@ -66,6 +79,13 @@ File::File(const std::string& path, OpenMode mode) : path_(path) {
 void File::close() noexcept {
     if (is_open()) {
         ::close(descriptor(std::exchange(handle_, kNoHandle)));
+    }
+}
+
+void File::finish() {
+    // The descriptor is gone whatever close answers, so it is never closed twice.
+    if (is_open() && ::close(descriptor(std::exchange(handle_, kNoHandle))) != 0) {
+        throw last_os_failure(path_);
     }
 }
 
@@ -194,8 +214,16 @@ void remove_leftover_copies(const std::string& target) {
         if (!is_temporary_copy_of(name, target_name)) {
             continue;
         }
+        // Opened for writing, as NFS takes an exclusive flock only on such a file, or else for
+        // reading: a copy that took a read-only pack's mode, which a local flock takes all the same.
         // Not blocking: something of that name might be a FIFO with no writer.
-        const int copy_fd = ::openat(::dirfd(folder.get()), name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        const auto open_copy = [&](int access) {
+            return ::openat(::dirfd(folder.get()), name, access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        };
+        int copy_fd = open_copy(O_RDWR);
+        if (copy_fd < 0 && errno == EACCES) {
+            copy_fd = open_copy(O_RDONLY);
+        }
         if (copy_fd >= 0) {
             const File copy(copy_fd, name);
             if (::flock(copy_fd, LOCK_EX | LOCK_NB) == 0) {
@@ -218,7 +246,7 @@ File create_held_copy(const std::string& target, std::string& temporary) {
         if (fd < 0) {
             throw last_os_failure(folder_of(target));  // the folder refused it, not the pack
         }
-        File copy(fd, target);
+        File copy(fd, folder_of(target));
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             if (errno == EWOULDBLOCK) {
                 continue;  // another swap holds it, to remove it
@@ -229,6 +257,39 @@ File create_held_copy(const std::string& target, std::string& temporary) {
         if (::fstat(fd, &status) != 0 || status.st_nlink > 0) {
             return copy;
         }
+    }
+}
+
+// Whether the system refuses to give a file a group, mode or ACL, rather than failing: this user
+// may not give it (EPERM), the id it names means nothing here (EINVAL: a user namespace, such as
+// toolbox, rootless podman or Flatpak make, that does not map it), or the file system keeps no
+// ACLs (EOPNOTSUPP).
+bool is_refused(int error) {
+    return error == EPERM || error == EINVAL || error == EOPNOTSUPP;
+}
+
+// The copy takes the old pack's place, so it takes who may read it: made under this process's
+// umask and without the pack's group and ACL, it could shut out a game server that runs as
+// another user. What the system refuses to carry over leaves the copy as it was made.
+void carry_permissions(const std::string& target, const struct stat& target_status, File& copy) {
+    constexpr const char* kAccessAcl = "system.posix_acl_access";
+    const int copy_fd = descriptor(copy.native_handle());
+    if (::fchown(copy_fd, static_cast<uid_t>(-1), target_status.st_gid) != 0 && !is_refused(errno)) {
+        throw last_os_failure(copy.path());
+    }
+    if (::fchmod(copy_fd, target_status.st_mode & 07777U) != 0 && !is_refused(errno)) {
+        throw last_os_failure(copy.path());
+    }
+    // A pack without an ACL (ENODATA), or on a file system without them, has its mode alone.
+    const ssize_t size = ::getxattr(target.c_str(), kAccessAcl, nullptr, 0);
+    if (size <= 0) {
+        return;
+    }
+    std::vector<char> acl(static_cast<std::size_t>(size));
+    const ssize_t read = ::getxattr(target.c_str(), kAccessAcl, acl.data(), acl.size());
+    if (read > 0 && ::fsetxattr(copy_fd, kAccessAcl, acl.data(), static_cast<std::size_t>(read), 0) != 0 &&
+        !is_refused(errno)) {
+        throw last_os_failure(copy.path());
     }
 }
 
@@ -251,7 +312,6 @@ void replace_with_copy(const std::string& source, const std::string& target) {
     remove_leftover_copies(target);
     std::string temporary;
     File to = create_held_copy(target, temporary);
-    const int temporary_fd = descriptor(to.native_handle());
     struct RemoveUnlessRenamed {
         const std::string& path;
         bool renamed = false;
@@ -261,23 +321,14 @@ void replace_with_copy(const std::string& source, const std::string& target) {
             }
         }
     } cleanup{temporary};
-    // The copy takes the old pack's place, so it takes its permissions: made under this
-    // process's umask, it could shut out a game server that runs as another user. Its group too,
-    // where this process may give it that group (EPERM: it may not, and the copy keeps its own).
-    if (::fchown(temporary_fd, static_cast<uid_t>(-1), target_status.st_gid) != 0 && errno != EPERM) {
-        throw last_os_failure(target);
-    }
-    if (::fchmod(temporary_fd, target_status.st_mode & 07777U) != 0) {
-        throw last_os_failure(target);
-    }
-
+    carry_permissions(target, target_status, to);
     copy_contents(from, to);
     to.flush_to_disk();
     if (::rename(temporary.c_str(), target.c_str()) != 0) {
         throw last_os_failure(target);
     }
     cleanup.renamed = true;
-    to.close();
+    to.close();  // held until now, for the rule above; its flush has reported what the close would
 
     // The rename itself is on disk only once the folder is. The pack is switched already, so
     // this is done as well as the folder allows: one that may be written but not read (mode

@@ -140,7 +140,7 @@ File create_held_copy(const std::string& target, std::wstring& temporary) {
         HANDLE copy = CreateFileW(temporary.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
         if (copy != INVALID_HANDLE_VALUE) {
-            return {native(copy), target};
+            return {native(copy), folder_of(target)};
         }
         if (GetLastError() != ERROR_FILE_EXISTS) {
             throw last_os_failure(folder_of(target));  // the folder refused it, not the pack
@@ -180,6 +180,17 @@ Failure os_failure(int error_number, std::string path) {
     return Failure{error_number, system_text(static_cast<DWORD>(error_number)), std::move(path)};
 }
 
+Failure end_of_file_failure(std::string path) {
+    return os_failure(ERROR_HANDLE_EOF, std::move(path));
+}
+
+// 32767 UTF-16 units, each at most 3 bytes of UTF-8.
+const std::size_t kLongestPath = 3 * 32767;
+
+Failure name_too_long_failure(std::string path) {
+    return os_failure(ERROR_FILENAME_EXCED_RANGE, std::move(path));
+}
+
 Failure last_os_failure(std::string path) {
     return os_failure(static_cast<int>(GetLastError()), std::move(path));
 }
@@ -206,6 +217,12 @@ File::File(const std::string& path, OpenMode mode) : path_(path) {
 void File::close() noexcept {
     if (is_open()) {
         CloseHandle(handle_of(std::exchange(handle_, kNoHandle)));
+    }
+}
+
+void File::finish() {
+    if (is_open() && !CloseHandle(handle_of(std::exchange(handle_, kNoHandle)))) {
+        throw last_os_failure(path_);
     }
 }
 

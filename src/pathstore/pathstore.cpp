@@ -36,11 +36,11 @@ void PathStore::seed() {
     } else {
         slot_.write_all(line);
     }
-    close();
+    slot_.finish();  // an NFS home writes back only now, and over its quota fails here
 }
 
 std::string PathStore::read() {
-    close();
+    slot_.finish();  // completes a save
     slot_ = fileio::File(path_file_, fileio::OpenMode::read);
     std::array<char, 4096> buffer{};
     FirstFieldParser parser;
@@ -59,7 +59,10 @@ std::string PathStore::read() {
         }
     }
     if (!holds_text) {
-        throw input_past_end_of_file(path_file_);
+        throw fileio::end_of_file_failure(path_file_);
+    }
+    if (parser.too_long()) {
+        throw fileio::name_too_long_failure(path_file_);
     }
     return fileio::from_file_text(parser.field());
 }
@@ -67,7 +70,7 @@ std::string PathStore::read() {
 void PathStore::save(std::string_view game_folder) {
     // Converted before the file is opened, so that a folder the file cannot hold loses nothing.
     const std::string line = fileio::to_file_text(game_folder, path_file_) + std::string(kLineEnd);
-    close();
+    slot_.finish();
     slot_ = fileio::File(path_file_, fileio::OpenMode::write);
     // In place, not by a new file renamed over it: Windows renames nothing over a file that
     // another copy of the program holds open, sharing deletion or not, and the file keeps its
@@ -98,6 +101,10 @@ bool FirstFieldParser::feed(std::string_view bytes) {
         } else if (!text_.empty() || !is_blank(c)) {  // blanks before the field are skipped
             text_ += c;
         }
+        // A mangled file may hold gigabytes without a line end: nothing after the longest path
+        // the system takes can make the field a folder.
+        too_long_ = text_.size() > fileio::kLongestPath;
+        complete_ = complete_ || too_long_;
     }
     return complete_;
 }

@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""The real beam-tailor in a throwaway home, read by AT-SPI and X, driven by xdotool. Usage: end_to_end.py PROGRAM"""
+"""beam-tailor end to end, read by AT-SPI; driven by xdotool on X11, by AT-SPI on Wayland. Args: PROGRAM x11|wayland"""
 
 import contextlib
 import os
@@ -16,16 +16,19 @@ gi.require_version("Atspi", "2.0")
 from gi.repository import Atspi, GLib  # noqa: E402
 
 PROGRAM = os.path.abspath(sys.argv.pop(1))
+WAYLAND = sys.argv.pop(1) == "wayland"
 CREDIT = "Beam Tailor for GV 1.0,1.1 and 2.0 by Kestrel" + " " * 25 + "https://grimvolt.example.org/"
 # Roles by their values: AT-SPI 2.56 renamed some (a "push button" is a "button" there).
 LABEL, FIELD, BUTTON = Atspi.Role.LABEL, Atspi.Role.TEXT, Atspi.Role.PUSH_BUTTON
 # Each window: caption, client width and height in twips, and its controls' roles, names and boxes.
-WINDOWS = [("Note", 4380, 2085, [(LABEL, "Please enter Quake 3 Path", 240, 240, 3615, 495),
-                                 (FIELD, "", 240, 720, 3135, 375), (BUTTON, "ok", 240, 1320, 1095, 375)]),
+PROMPT = "Please enter Quake 3 Path"  # the label's text, and the field's name, which it takes from the label
+WINDOWS = [("Note", 4380, 2085, [(LABEL, PROMPT, 240, 240, 3615, 495),
+                                 (FIELD, PROMPT, 240, 720, 3135, 375), (BUTTON, "ok", 240, 1320, 1095, 375)]),
            ("Beam Tailor", 5535, 2610, [(BUTTON, "Old Q3 Skin", 240, 120, 1455, 495),
                                         (BUTTON, "GV skin", 240, 720, 1455, 495),
                                         (LABEL, CREDIT, 2160, 240, 2775, 1095),
                                         (BUTTON, "Metal Skin", 240, 1320, 1455, 495)])]
+CHOOSER_TABS = ["GV skin", "Metal Skin", "Old Q3 Skin"]  # from "Old Q3 Skin", which has the focus first
 CONFIRMATIONS = {1: "Old Q3 Skin selected", 2: "Gv Skin selected", 3: "Metal Skins selected"}
 
 
@@ -62,8 +65,9 @@ def descendants(accessible):
 
 
 def controls(window):
-    """A window's controls by name, the unnamed field as "text"."""
-    return {control.get_name() or "text": control for control in children(children(window)[0])}
+    """A window's controls by name, the field, named as its label, as "text"; on Wayland the title bar comes first."""
+    return {"text" if control.get_role() == FIELD else control.get_name(): control
+            for control in children(children(window)[-1])}
 
 
 def pixels(twips, text_scale):
@@ -72,9 +76,11 @@ def pixels(twips, text_scale):
 
 
 def layout(window):
-    """Each control's role, name and box in logical pixels."""
-    return sorted((control.get_role(), control.get_name(), box.x, box.y, box.width, box.height)
-                  for control in controls(window).values() for box in [control.get_extents(Atspi.CoordType.WINDOW)])
+    """The client area's size, and each control's role, name and box in it, in logical pixels."""
+    area = children(window)[-1].get_extents(Atspi.CoordType.WINDOW)
+    return (area.width, area.height), sorted(
+        (control.get_role(), control.get_name(), box.x - area.x, box.y - area.y, box.width, box.height)
+        for control in controls(window).values() for box in [control.get_extents(Atspi.CoordType.WINDOW)])
 
 
 def lines(label):
@@ -89,6 +95,17 @@ def lines(label):
 def text_of(accessible):
     """Its whole text, from the Text interface: under AT-SPI 2.56 an accessible's own get_text takes no arguments."""
     return Atspi.Text.get_text(accessible, 0, -1)
+
+
+def setUpModule():
+    """On Wayland, a headless mutter of the test's own (no seat: no input, no active window), in a runtime folder."""
+    if WAYLAND:
+        runtime = unittest.enterModuleContext(tempfile.TemporaryDirectory(prefix="beam-tailor-"))
+        os.environ.update(XDG_RUNTIME_DIR=runtime, WAYLAND_DISPLAY="beam-tailor")
+        mutter = subprocess.Popen(["mutter", "--headless", "--wayland", "--no-x11", "--wayland-display=beam-tailor",
+                                   "--virtual-monitor=1600x1200"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        unittest.addModuleCleanup(lambda: (mutter.kill(), mutter.wait()))
+        poll("mutter", lambda: os.path.exists(f"{runtime}/beam-tailor"))
 
 
 class EndToEnd(unittest.TestCase):
@@ -110,11 +127,12 @@ class EndToEnd(unittest.TestCase):
         if path_file is not None:
             self.path_file.write_bytes(path_file + b"\r\n")
         self.scale = scale
-        env = dict(os.environ, HOME=str(self.home), GDK_BACKEND="x11", GDK_SCALE=str(scale),
+        env = dict(os.environ, HOME=str(self.home), GDK_BACKEND="wayland" if WAYLAND else "x11", GDK_SCALE=str(scale),
                    GDK_DPI_SCALE=str(text_scale))
         self.process = subprocess.Popen([PROGRAM], env=env, stdin=subprocess.DEVNULL)
         self.addCleanup(self.process.kill)
-        self.x_ids = poll("the windows", lambda: sorted(self.x_windows()) == sorted(captions) and self.x_windows())
+        if not WAYLAND:
+            self.x_ids = poll("the windows", lambda: sorted(self.x_windows()) == sorted(captions) and self.x_windows())
         self.app = poll("the program's accessible", lambda: next(
             (app for app in children(Atspi.get_desktop(0)) if app and app.get_process_id() == self.process.pid), None))
         return [poll(caption, lambda: next((window for window in children(self.app) if window.get_name() == caption
@@ -129,64 +147,67 @@ class EndToEnd(unittest.TestCase):
         poll(f"the focus on {control.get_name()!r}", lambda: has(control, Atspi.StateType.FOCUSED))
 
     def click(self, control):
+        """A real mouse click; on Wayland, which has no pointer here, the control's own action."""
+        if WAYLAND:
+            return control.do_action(0)
         box = control.get_extents(Atspi.CoordType.SCREEN)
         x, y = self.scale * (box.x + box.width // 2), self.scale * (box.y + box.height // 2)
         xdotool("mousemove", "--sync", str(x), str(y), "click", "1")
 
-    def close(self, caption):
-        xdotool("windowactivate", "--sync", self.x_ids[caption], "key", "alt+F4")  # the close box's command
-        poll(f"{caption} closed", lambda: self.x_ids[caption] not in self.x_windows().values())
+    def close(self, window):
+        """The close box: its command on X11, its button in the window's own title bar on Wayland."""
+        (next(child for child in descendants(window) if child.get_name() == "Close").do_action(0) if WAYLAND
+         else xdotool("windowactivate", "--sync", self.x_ids[window.get_name()], "key", "alt+F4"))
+        poll("the window closed", lambda: self.process.poll() is not None or not has(window, Atspi.StateType.SHOWING))
 
     def answer_box(self, message, window_under_it=None):
         """The message box: the title and message, while a click on the window under it does nothing; OK."""
         box = poll("a message box", lambda: next((window for window in children(self.app) if has(
-            window, Atspi.StateType.SHOWING) and window.get_role() in (Atspi.Role.ALERT, Atspi.Role.DIALOG)), None))
-        self.assertEqual(xdotool("getactivewindow", "getwindowname"), "Beam Tailor")
+            window, Atspi.StateType.SHOWING) and window.get_role() == Atspi.Role.ALERT), None))
+        self.assertEqual(box.get_name(), "Beam Tailor")
+        poll("the box active", lambda: WAYLAND or has(box, Atspi.StateType.ACTIVE))
         labels = [text_of(child) for child in descendants(box) if child.get_role() == LABEL]
         self.assertIn(message, labels)
-        if window_under_it:
+        if window_under_it and not WAYLAND:  # AT-SPI's press is no input, which a modal box holds back
             self.click(controls(window_under_it)["ok"])
-        self.click(next(child for child in descendants(box) if child.get_role() == BUTTON))
+        self.click(next(child for child in descendants(box) if child.get_name() == "OK"))
         poll("the box gone", lambda: not has(box, Atspi.StateType.SHOWING))
 
     def check_windows(self, scale, text_scale=1):
         """Checks both windows and closes them; returns each label's lines."""
         prompt, chooser = self.start(scale, text_scale=text_scale)
-        default = self.home / ".q3a"
-        # The prompt shown last, so active and on top, with the caret in its field.
-        self.assertEqual(xdotool("getactivewindow"), self.x_ids["Note"])
-        self.focus(controls(prompt)["text"])
-        self.assertEqual(text_of(controls(prompt)["text"]), str(default))
+        if not WAYLAND:  # the prompt shown last, so active and on top, with the caret in its field
+            self.assertEqual(xdotool("getactivewindow"), self.x_ids["Note"])
+            self.focus(controls(prompt)["text"])
+        self.assertEqual(text_of(controls(prompt)["text"]), f"{self.home}/.q3a")
 
         label_lines = {}
         for (caption, width, height, controls_in_twips), window in zip(WINDOWS, (prompt, chooser)):
             width, height = pixels(width, text_scale), pixels(height, text_scale)
             expected = sorted((role, name, *(pixels(twips, text_scale) for twips in box))
                               for role, name, *box in controls_in_twips)
-            geometry = xdotool("getwindowgeometry", "--shell", self.x_ids[caption])
-            self.assertIn(f"WIDTH={scale * width}\nHEIGHT={scale * height}", geometry)
-            self.assertEqual(layout(window), expected)
+            self.assertEqual(layout(window), ((width, height), expected))
             label_lines.update((label.get_name(), lines(label)) for label in controls(window).values()
                                if label.get_role() == LABEL)
-            xdotool("windowsize", self.x_ids[caption], str(scale * width * 3 // 2), str(scale * height // 2))
-            poll("the program to see the new size", lambda: window.get_extents(Atspi.CoordType.WINDOW).width > width)
-            self.assertEqual(layout(window), expected, "after a resize")
+            if not WAYLAND:
+                self.assertIn(f"WIDTH={scale * width}\nHEIGHT={scale * height}",
+                              xdotool("getwindowgeometry", "--shell", self.x_ids[caption]))
+                xdotool("windowsize", self.x_ids[caption], str(scale * width * 3 // 2), str(scale * height // 2))
+                poll("the new size", lambda: window.get_extents(Atspi.CoordType.WINDOW).width > width)
+                self.assertEqual(layout(window)[1], expected, "after a resize")
         # The web address is not broken after "https://".
         self.assertIn("https://grimvolt.example.org/", [line.strip() for line in label_lines[CREDIT]])
 
-        # Tab goes round the field and "ok"; the prompt's close box saves nothing; the chooser's
-        # Tab goes down its buttons and round; its close box ends the program.
-        for name in ("ok", "text"):
-            xdotool("key", "Tab")
-            self.focus(controls(prompt)[name])
-        self.close("Note")
-        xdotool("windowactivate", "--sync", self.x_ids["Beam Tailor"])
-        for name in ("Old Q3 Skin", "GV skin", "Metal Skin", "Old Q3 Skin"):
-            self.focus(controls(chooser)[name])
-            xdotool("key", "Tab")
-        self.close("Beam Tailor")
+        # Tab goes round the field and "ok", and down the chooser's buttons and round (no focus on Wayland here).
+        for window, names in [] if WAYLAND else [(prompt, ["ok", "text"]), (chooser, CHOOSER_TABS)]:
+            xdotool("windowactivate", "--sync", self.x_ids[window.get_name()])
+            for name in names:
+                xdotool("key", "Tab")
+                self.focus(controls(window)[name])
+        self.close(prompt)  # its close box saves nothing; the chooser's ends the program
+        self.close(chooser)
         self.assertEqual(self.process.wait(15), 0)
-        self.assertEqual(self.path_file.read_bytes(), bytes(default) + b"\r\n")
+        self.assertEqual(self.path_file.read_bytes(), f"{self.home}/.q3a\r\n".encode())
         return label_lines
 
     def test_windows_layout_focus_and_close_boxes_at_text_scales_1_to_2_and_scale_2(self):
@@ -200,24 +221,21 @@ class EndToEnd(unittest.TestCase):
 
     def test_keys_and_clicks_swap_and_confirm_while_neither_window_takes_input(self):
         prompt, chooser = self.start(path_file=bytes(self.game))
-        # Enter in the field presses nothing: once the Tab after it has moved the focus, nothing is saved.
-        self.focus(controls(prompt)["text"])
-        xdotool("key", "Return", "Tab")
-        self.focus(controls(prompt)["ok"])
+        if not WAYLAND:  # Enter in the field presses nothing: once a Tab has moved the focus on, nothing is saved
+            self.focus(controls(prompt)["text"])
+            xdotool("key", "Return", "Tab")
+            self.focus(controls(prompt)["ok"])
         self.assertEqual(self.path_file.read_bytes(), f"{self.game}\r\n{self.home}/.q3a\r\n".encode())
         # Clicks, then Space on the button clicked last, and Enter on the next, reached by Tab.
         before = self.mod_folder()
         presses = ((3, "Metal Skin"), (1, "Old Q3 Skin"), (2, "GV skin"), (2, ["space"]), (3, ["Tab", "Return"]))
-        for row, press in presses:
+        for row, press in presses[:3] if WAYLAND else presses:
             self.click(controls(chooser)[press]) if isinstance(press, str) else xdotool("key", *press)
             self.answer_box(CONFIRMATIONS[row], window_under_it=prompt)
             self.assertEqual(self.mod_folder(), dict(before, **{"pakskin.pk3": before[f"skindata{row}.ncx"]}))
-        # The chooser closed first leaves the prompt, whose "ok" saves exactly what was typed.
-        self.close("Beam Tailor")
-        self.click(controls(prompt)["text"])
-        self.focus(controls(prompt)["text"])
-        xdotool("key", "ctrl+a", "BackSpace", "type", " /srv/Quake III, Arena ")
-        poll("the typed text", lambda: text_of(controls(prompt)["text"]) == " /srv/Quake III, Arena ")
+        # The chooser closed first leaves the prompt, whose "ok" saves exactly what the field holds.
+        self.close(chooser)
+        Atspi.EditableText.set_text_contents(controls(prompt)["text"], " /srv/Quake III, Arena ")
         self.click(controls(prompt)["ok"])
         self.assertEqual(self.process.wait(15), 0)
         self.assertEqual(self.path_file.read_bytes(), b" /srv/Quake III, Arena \r\n")
@@ -232,7 +250,7 @@ class EndToEnd(unittest.TestCase):
         mod = Path(os.fsdecode(latin1), "grimvolt")
         self.assertEqual((mod / "pakskin.pk3").read_bytes(), (mod / "skindata3.ncx").read_bytes())
         self.click(controls(prompt)["ok"])  # the field as shown saves the folder's own bytes
-        poll("the prompt closed", lambda: list(self.x_windows()) == ["Beam Tailor"])
+        poll("the prompt closed", lambda: not has(prompt, Atspi.StateType.SHOWING))
         self.assertEqual(self.path_file.read_bytes(), latin1 + b"\r\n")
 
     def test_a_failed_swap_and_a_failed_start_report_the_error_and_end_the_program(self):

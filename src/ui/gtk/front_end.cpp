@@ -6,11 +6,13 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "flow/flow.h"
 #include "flow/ui.h"
 #include "skins/skins.h"
 #include "ui/gtk/exact_fixed.h"
+#include "ui/gtk/gobject_ptr.h"
 #include "ui/layout.h"
 
 namespace beam::gtk {
@@ -18,6 +20,10 @@ namespace {
 
 // GTK's font resolution when neither the X server nor the desktop sets one.
 constexpr double kDefaultResolution = 96;
+// A message box's margin around its text, in logical pixels, and the buttons a title bar may
+// show beside the title (icon, minimise, maximise, close).
+constexpr int kMessageMargin = 18;
+constexpr int kTitleBarButtons = 4;
 
 // What the contract's free functions act on: one program, one of each window.
 struct Program {
@@ -34,6 +40,7 @@ struct Program {
     // text scaling, times GDK_DPI_SCALE. GTK multiplies logical pixels by the screen's scale
     // factor itself.
     double resolution = kDefaultResolution;
+    bool press_waiting = false;  // a button's press, from its click until its action has returned
 };
 // Text as GTK can show it: bytes that are not UTF-8 as replacement characters, a NUL as '?'.
 using ReadableText = std::unique_ptr<gchar, decltype(&g_free)>;
@@ -50,9 +57,23 @@ int pixels(int twips) {
     return static_cast<int>(std::lround(twips * program.resolution / layout::kTwipsPerInch));
 }
 
-// skin: the skin a chooser button selects, or null for the prompt's button.
-void on_button_clicked(GtkButton* /*button*/, gpointer skin) {
-    program.flow->pressed(static_cast<const skins::Skin*>(skin));
+// Runs a button's press if the button is still on screen: its window may have closed meanwhile.
+gboolean run_press(gpointer button) {
+    if (gtk_widget_get_realized(GTK_WIDGET(button)) != FALSE) {
+        program.flow->pressed(static_cast<const skins::Skin*>(g_object_get_data(G_OBJECT(button), "skin")));
+    }
+    program.press_waiting = false;
+    return G_SOURCE_REMOVE;
+}
+
+// A press runs from the main loop, not inside the click: a click made through the accessibility
+// bus (a screen reader's or voice control's "press") would otherwise hold that bus until the
+// message box it opens is dismissed, so that the box could be neither read nor answered through
+// it. A press while another waits or runs is dropped, as a click on a window under a modal box is.
+void on_button_clicked(GtkButton* button, gpointer /*unused*/) {
+    if (!std::exchange(program.press_waiting, true)) {
+        g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, run_press, g_object_ref(button), g_object_unref);
+    }
 }
 
 // A window's close box closes that window alone.
@@ -102,9 +123,11 @@ GtkWidget* new_control(const layout::Control& control) {
             return program.field;
         case layout::ControlKind::push_button: {
             GtkWidget* button = gtk_button_new_with_label(text.c_str());
-            // GLib hands user data over as a plain pointer; on_button_clicked reads it as const.
+            // The skin the button selects, null for the prompt's button. GLib keeps data as a
+            // plain pointer; run_press reads it as const.
             auto* skin = const_cast<skins::Skin*>(control.skin);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
-            g_signal_connect(button, "clicked", G_CALLBACK(on_button_clicked), skin);
+            g_object_set_data(G_OBJECT(button), "skin", skin);
+            g_signal_connect(button, "clicked", G_CALLBACK(on_button_clicked), nullptr);
             return button;
         }
     }
@@ -134,8 +157,22 @@ GtkWidget* new_window(const layout::Window& window) {
     GtkWidget* toplevel = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(toplevel), std::string(window.caption).c_str());
     GtkWidget* form = exact_fixed_new();
+    GtkWidget* label = nullptr;
+    GtkWidget* field = nullptr;
     for (const layout::Control& control : window.controls) {
-        gtk_fixed_put(GTK_FIXED(form), new_control(control), 0, 0);
+        GtkWidget* widget = new_control(control);
+        if (control.kind == layout::ControlKind::label) {
+            label = widget;
+        } else if (control.kind == layout::ControlKind::text_field) {
+            field = widget;
+        }
+        gtk_fixed_put(GTK_FIXED(form), widget, 0, 0);
+    }
+    // The window's label names its field, so that screen readers say "Please enter Quake 3 Path"
+    // for it, not "text": as its accessible name, and as the field's ATK "labelled by".
+    if (label != nullptr && field != nullptr) {
+        gtk_label_set_mnemonic_widget(GTK_LABEL(label), field);
+        atk_object_set_name(gtk_widget_get_accessible(field), gtk_label_get_text(GTK_LABEL(label)));
     }
     gtk_container_add(GTK_CONTAINER(toplevel), form);
     place_controls(toplevel, window);
@@ -162,6 +199,35 @@ void on_resolution_changed(GdkScreen* screen, GParamSpec* /*property*/, gpointer
     }
 }
 
+// The message box, not yet shown: the text alone with even margins (a message dialog keeps room
+// for an icon that this box lacks), one OK button, read out by screen readers as an alert. It is
+// kept above the program's active window and modal to all of its windows. Before either window is
+// shown, the parent is one not yet on screen: GTK then gives the window manager no parent for the
+// box, which stands alone, and has nothing to warn about.
+GtkWidget* new_message_box(std::string_view text) {
+    const std::string title(flow::kApplicationTitle);
+    GtkWidget* dialog = gtk_dialog_new_with_buttons(title.c_str(), gtk_application_get_active_window(program.app),
+                                                    GTK_DIALOG_MODAL, "OK", GTK_RESPONSE_OK, nullptr);
+    atk_object_set_role(gtk_widget_get_accessible(dialog), ATK_ROLE_ALERT);
+    GtkWidget* label = gtk_label_new(readable(text).get());
+    gtk_label_set_xalign(GTK_LABEL(label), 0);
+    g_object_set(label, "margin", kMessageMargin, nullptr);
+    gtk_container_add(GTK_CONTAINER(gtk_dialog_get_content_area(GTK_DIALOG(dialog))), label);
+    gtk_widget_show(label);
+    // As wide as a title bar needs for the title in bold and its buttons, about a line and a
+    // half wide each, so that no window manager shortens the title.
+    const GObjectPtr<PangoLayout> caption(gtk_widget_create_pango_layout(dialog, title.c_str()));
+    const std::unique_ptr<PangoAttrList, decltype(&pango_attr_list_unref)> bold(pango_attr_list_new(),
+                                                                                pango_attr_list_unref);
+    pango_attr_list_insert(bold.get(), pango_attr_weight_new(PANGO_WEIGHT_BOLD));
+    pango_layout_set_attributes(caption.get(), bold.get());
+    int width = 0;
+    int height = 0;
+    pango_layout_get_pixel_size(caption.get(), &width, &height);
+    gtk_widget_set_size_request(dialog, width + kTitleBarButtons * height * 3 / 2, -1);
+    return dialog;
+}
+
 }  // namespace
 
 void start(GtkApplication* app, PathStore& store) {
@@ -179,6 +245,7 @@ void start(GtkApplication* app, PathStore& store) {
 
 namespace beam::ui {
 
+using gtk::new_message_box;
 using gtk::program;
 using gtk::readable;
 using gtk::ReadableText;
@@ -208,13 +275,7 @@ void close_prompt() {
 }
 
 void message_box(std::string_view text) {
-    // Kept above the program's active window and modal to all of its windows. Before either
-    // window is shown, the parent is one not yet on screen: GTK then gives the window manager no
-    // parent for the box, which stands alone, and has nothing to warn about.
-    GtkWindow* parent = gtk_application_get_active_window(program.app);
-    GtkWidget* dialog =
-        gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER, GTK_BUTTONS_OK, "%s", readable(text).get());
-    gtk_window_set_title(GTK_WINDOW(dialog), std::string(flow::kApplicationTitle).c_str());
+    GtkWidget* dialog = new_message_box(text);
     gtk_dialog_run(GTK_DIALOG(dialog));
     gtk_widget_destroy(dialog);
 }
