@@ -24,7 +24,9 @@ namespace fs = std::filesystem;
 
 const fs::path kPathFile = "c:/q3path.cfg";
 const std::string kDefaultLine = "c:/program files/Quake III Arena\r\n";
-const std::string kGame = (fs::temp_directory_path() / "beam-game").generic_string();
+// The pack's path past 260 characters, as Wine allows; the mod folder's within them, as the C runtime's folder
+// listing, which the tests use, needs.
+const std::string kGame = (fs::temp_directory_path() / std::string(240, 'g')).generic_string().substr(0, 240);
 const std::string kPack = kGame + "/grimvolt/pakskin.pk3";
 const wchar_t* const kConfirmations[] = {L"Old Q3 Skin selected", L"Gv Skin selected", L"Metal Skins selected"};
 
@@ -172,7 +174,6 @@ TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAResizeMovesNothingAn
     start(SW_SHOWNORMAL, program);
     ASSERT_TRUE(prompt && chooser);
     HWND field = controls_of(prompt).at(1);
-    EXPECT_TRUE(focus_on(field));
     EXPECT_TRUE(wait_until([&] { return input().hwndActive == prompt; })) << "shown last, so active and on top";
     EXPECT_TRUE(wait_until([&] { return input().hwndCaret == field; })) << "the caret in the field";
 
