@@ -100,7 +100,8 @@ std::string from_file_text(std::string_view bytes);
 // Puts a byte-for-byte copy of source in place of target, which must exist. The copy is created
 // under a fresh name beside target, written through the handle that created it, flushed to disk
 // and renamed over target in one step, so target always holds either its old bytes or the whole
-// copy; on failure it is left untouched and the copy removed. The copy takes target's mode, group
+// copy; on failure it is left untouched and the copy removed. A source that is target itself (a
+// hard link) is copied all the same, which changes no byte. The copy takes target's mode, group
 // and access ACL, as far as the system lets this user give them. A failed read is reported against
 // source; a failure of the copy's own steps (its creation, writes and flush) against its folder,
 // whose room, quota or disk it is, since the copy is gone by then and the pack unchanged; a pack
@@ -114,6 +115,10 @@ std::string from_file_text(std::string_view bytes);
 // of killed swaps, never a running one's. On Linux the lock follows the creation, so a swap whose
 // copy another one took in that moment finds it unlinked, and makes another.
 void replace_with_copy(const std::string& source, const std::string& target);
+
+// How many fresh names a swap tries for its copy: names collide about never, but a file system
+// that calls every name taken must not hold the swap for ever.
+inline constexpr int kCopyNameTries = 100;
 
 // A name beside target that no other file is likely to have: target, a dot, 8 random lower-case
 // hex digits, ".tmp". It does not end in ".pk3", so the game never loads a leftover copy as a pack.

@@ -171,10 +171,6 @@ std::string from_file_text(std::string_view bytes) {
 
 namespace {
 
-bool is_same_file(const struct stat& one, const struct stat& other) {
-    return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
-}
-
 // Copies the rest of from into to: by sharing blocks where the file system can, else inside the
 // kernel, else through a buffer. The kernel's copy does not tell whether reading or writing
 // failed it, so after any failure the buffer takes over: its read or write fails in turn and
@@ -237,10 +233,10 @@ void remove_leftover_copies(const std::string& target) {
 // swap may take it for a leftover in the moment before the lock: then it is gone, or going, and
 // another name is tried. On a file system without locks it stays unlocked.
 File create_held_copy(const std::string& target, std::string& temporary) {
-    for (;;) {
+    for (int tries = 1;; ++tries) {
         temporary = temporary_name_beside(target);
         const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno == EEXIST) {
+        if (fd < 0 && errno == EEXIST && tries < kCopyNameTries) {
             continue;
         }
         if (fd < 0) {
@@ -301,13 +297,6 @@ void replace_with_copy(const std::string& source, const std::string& target) {
         throw last_os_failure(target);
     }
     File from(source, OpenMode::read);
-    struct stat source_status = {};
-    if (::fstat(descriptor(from.native_handle()), &source_status) != 0) {
-        throw last_os_failure(source);
-    }
-    if (is_same_file(source_status, target_status)) {
-        return;  // already in place; copying a file onto itself would only risk it
-    }
 
     remove_leftover_copies(target);
     std::string temporary;

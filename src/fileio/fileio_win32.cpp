@@ -1,8 +1,11 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "fileio/fileio.h"
 #include "fileio/wide_text.h"
@@ -104,12 +107,12 @@ std::string system_text(DWORD error_number, std::string_view fallback = "Unknown
     return description.empty() ? std::string(fallback) : to_utf8(description);
 }
 
-BY_HANDLE_FILE_INFORMATION identity_of(const File& file) {
-    BY_HANDLE_FILE_INFORMATION identity{};
-    if (!file.is_open() || !GetFileInformationByHandle(handle_of(file.native_handle()), &identity)) {
+BY_HANDLE_FILE_INFORMATION information_of(const File& file) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!file.is_open() || !GetFileInformationByHandle(handle_of(file.native_handle()), &information)) {
         throw last_os_failure(file.path());
     }
-    return identity;
+    return information;
 }
 
 // Removes the copies that swaps killed before their rename left beside target, as the rule in
@@ -133,44 +136,92 @@ void remove_leftover_copies(const std::string& target) {
 }
 
 // Creates the copy under a fresh name beside target, held as its swap's own: shared as a virus
-// scanner that looks at the fresh file needs it, and for deletion, which the rename asks for.
+// scanner that looks at the fresh file needs it, and with the right to delete it, which a rename
+// through its handle needs.
 File create_held_copy(const std::string& target, std::wstring& temporary) {
-    for (;;) {
+    for (int tries = 1;; ++tries) {
         temporary = to_wide(temporary_name_beside(target));
-        HANDLE copy = CreateFileW(temporary.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
+        HANDLE copy = CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE, kShareAll, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
         if (copy != INVALID_HANDLE_VALUE) {
             return {native(copy), folder_of(target)};
         }
-        if (GetLastError() != ERROR_FILE_EXISTS) {
+        if (GetLastError() != ERROR_FILE_EXISTS || tries == kCopyNameTries) {
             throw last_os_failure(folder_of(target));  // the folder refused it, not the pack
         }
     }
 }
 
-// Renames from over to, retried for about a second while a virus scanner or an indexer holds a
-// fresh file. A rename still refused as "access denied" asks once more, for the right to delete
-// to: a holder that does not share deletion (the game, with the pack open) refuses that as the
-// sharing violation the report then gives, rather than send the user looking at permissions.
-void move_over(const std::wstring& from, const std::wstring& to, const std::string& path_in_failure) {
-    constexpr int kAttempts = 10;
+// Windows 10 1607's rename, which the headers declare only for programs that need that Windows:
+// FileRenameInfoEx, and its flags in place of FILE_RENAME_INFO's ReplaceIfExists.
+constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+constexpr DWORD kReplaceIfExistsWithPosixSemantics = 0x1 | 0x2;
+
+// Renames the copy over to, once. From Windows 10 1607 on through the copy's own handle, with POSIX
+// semantics: a target that others hold sharing deletion (a virus scanner, a sync client) is
+// replaced, and they go on reading its old bytes. Where Windows or the file system lacks that
+// rename (87 or 50: older Windows, FAT, Wine), MoveFileExW does it, which any other handle on the
+// target refuses. False with the error left for GetLastError.
+bool renamed_over(const File& copy, const std::wstring& from, const std::wstring& to) {
+    const std::size_t name_bytes = (to.size() + 1) * sizeof(wchar_t);
+    std::vector<std::byte> rename(offsetof(FILE_RENAME_INFO, FileName) + name_bytes);
+    std::memcpy(rename.data(), &kReplaceIfExistsWithPosixSemantics, sizeof(DWORD));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(rename.data());
+    info->FileNameLength = static_cast<DWORD>(name_bytes - sizeof(wchar_t));
+    std::memcpy(rename.data() + offsetof(FILE_RENAME_INFO, FileName), to.c_str(), name_bytes);
+    if (SetFileInformationByHandle(handle_of(copy.native_handle()), kFileRenameInfoEx, info,
+                                   static_cast<DWORD>(rename.size())) != FALSE) {
+        return true;
+    }
+    const DWORD error = GetLastError();
+    return (error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED) &&
+           MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+// The error with which path refuses to be opened for deletion, as a rename over it opens it; 0 when
+// it opens.
+DWORD deletion_refused(const std::wstring& path) {
+    HANDLE opened =
+        CreateFileW(path.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD error = opened == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    const File probe(native(opened), {});
+    return error;
+}
+
+// Waits, then looks at the thread's message queue without taking anything from it: Windows marks
+// the windows of a program that has not looked for 5 s "Not Responding". No click is taken
+// meanwhile, so no other action starts.
+void pause_looking_at_messages(DWORD milliseconds) {
+    Sleep(milliseconds);
+    MSG message{};
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+}
+
+// Renames the copy over to, waiting some seconds while another program holds either file: a virus
+// scanner looks into a fresh pack, a sync client uploads it. A holder that stays is reported as
+// such, 32 with the file it holds, never as "access denied", which would send the player looking
+// at permissions; a pack this user may not delete is reported at once.
+void move_over(const File& copy, const std::wstring& from, const std::wstring& to, const std::string& target) {
+    constexpr ULONGLONG kWaitMilliseconds = 6000;
     constexpr DWORD kPauseMilliseconds = 100;
-    for (int attempt = 1;; ++attempt) {
-        if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            return;
-        }
+    const ULONGLONG start = GetTickCount64();
+    while (!renamed_over(copy, from, to)) {
         const DWORD error = GetLastError();
         if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) {
-            throw os_failure(static_cast<int>(error), path_in_failure);
+            throw os_failure(static_cast<int>(error), target);
         }
-        if (attempt == kAttempts) {
-            const File probe(native(CreateFileW(to.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
-                                                FILE_ATTRIBUTE_NORMAL, nullptr)),
-                             path_in_failure);
-            const bool in_use = !probe.is_open() && GetLastError() == ERROR_SHARING_VIOLATION;
-            throw os_failure(static_cast<int>(in_use ? ERROR_SHARING_VIOLATION : error), path_in_failure);
+        // Opened for deletion, the pack tells which: a holder that does not share deletion (the game)
+        // refuses it as a sharing violation, missing rights as access denied; where it opens,
+        // someone holds the pack sharing deletion (a scanner), or holds the copy.
+        const DWORD refused = deletion_refused(to);
+        if (refused != ERROR_SUCCESS && refused != ERROR_SHARING_VIOLATION) {
+            throw os_failure(static_cast<int>(refused), target);
         }
-        Sleep(kPauseMilliseconds);
+        if (GetTickCount64() - start >= kWaitMilliseconds) {
+            const bool copy_held = refused == ERROR_SUCCESS && error == ERROR_SHARING_VIOLATION;
+            throw os_failure(ERROR_SHARING_VIOLATION, copy_held ? to_utf8(from) : target);
+        }
+        pause_looking_at_messages(kPauseMilliseconds);
     }
 }
 
@@ -313,21 +364,15 @@ std::string from_file_text(std::string_view bytes) {
 
 void replace_with_copy(const std::string& source, const std::string& target) {
     const std::wstring wide_target = system_path(target);
-    const BY_HANDLE_FILE_INFORMATION target_identity =
-        identity_of(File(native(CreateFileW(wide_target.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)),
-                         target));
+    const BY_HANDLE_FILE_INFORMATION target_information =
+        information_of(File(native(CreateFileW(wide_target.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)),
+                            target));
     File from(source, OpenMode::read);
-    if (const BY_HANDLE_FILE_INFORMATION source_identity = identity_of(from);
-        source_identity.dwVolumeSerialNumber == target_identity.dwVolumeSerialNumber &&
-        source_identity.nFileIndexHigh == target_identity.nFileIndexHigh &&
-        source_identity.nFileIndexLow == target_identity.nFileIndexLow) {
-        return;  // already in place; copying a file onto itself would only risk it
-    }
     // Windows does not replace a read-only file (Wine does): said at once, before anything is
     // written, and in words that say why, where "access denied" would send the user looking
     // at permissions (Wine's messages have none for this number).
-    if ((target_identity.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    if ((target_information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
         throw Failure{ERROR_FILE_READ_ONLY, system_text(ERROR_FILE_READ_ONLY, "The specified file is read only."),
                       target};
     }
@@ -347,8 +392,11 @@ void replace_with_copy(const std::string& source, const std::string& target) {
 
     copy_through_buffer(from, to);
     to.flush_to_disk();
-    // Held open through the rename, which its sharing of deletion allows.
-    move_over(temporary, wide_target, target);
+    // The source may be the pack itself, by a hard link: a copy of it is harmless, but a handle left
+    // open on it would refuse the older rename.
+    from.close();
+    // The copy is held open through the rename.
+    move_over(to, temporary, wide_target, target);
     cleanup.renamed = true;
 }
 

@@ -29,6 +29,19 @@ UINT dpi_of(HWND window) {
     return get_dpi_for_window != nullptr ? get_dpi_for_window(window) : system_dpi();
 }
 
+void scale_frame_per_monitor(HWND window) {
+    static const auto awareness_of =
+        system_function<DPI_AWARENESS_CONTEXT(WINAPI*)(HWND)>(L"user32.dll", "GetWindowDpiAwarenessContext");
+    static const auto same_awareness = system_function<BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT, DPI_AWARENESS_CONTEXT)>(
+        L"user32.dll", "AreDpiAwarenessContextsEqual");
+    static const auto enable_frame_scaling =
+        system_function<BOOL(WINAPI*)(HWND)>(L"user32.dll", "EnableNonClientDpiScaling");
+    if (awareness_of != nullptr && same_awareness != nullptr && enable_frame_scaling != nullptr &&
+        same_awareness(awareness_of(window), DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE) != FALSE) {
+        enable_frame_scaling(window);
+    }
+}
+
 Font message_font(UINT dpi) {
     static const auto system_parameters_for_dpi =
         system_function<BOOL(WINAPI*)(UINT, UINT, void*, UINT, UINT)>(L"user32.dll", "SystemParametersInfoForDpi");

@@ -16,6 +16,11 @@ using Icon = Owned<HICON, &DestroyIcon>;
 // The dots per inch of the monitor the window is on.
 UINT dpi_of(HWND window);
 
+// Has the window system scale the caption and frame of a window being created (WM_NCCREATE) with the
+// monitor, where the window is per-monitor v1: Windows 10 1607, which knows no v2, runs the program
+// so, and scales them for v2 windows by itself from 1703 on.
+void scale_frame_per_monitor(HWND window);
+
 // The system's message font, sized for dpi.
 Font message_font(UINT dpi);
 

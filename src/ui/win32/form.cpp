@@ -1,5 +1,7 @@
 #include "ui/win32/form.h"
 
+#include <utility>
+
 #include "fileio/fileio.h"
 #include "fileio/wide_text.h"
 #include "ui/win32/resources.h"
@@ -11,6 +13,8 @@ namespace {
 constexpr const wchar_t* kFormClass = L"BeamTailorForm";
 // Sizable, with caption, icon, minimise, maximise and close boxes.
 constexpr DWORD kFormStyle = WS_OVERLAPPEDWINDOW;
+// WM_GETDPISCALEDSIZE (Windows 10 1703), which the headers declare only for programs that need that Windows.
+constexpr UINT kGetDpiScaledSize = 0x02E4;
 // Control numbers start above IDOK and IDCANCEL, which the dialog manager sends for Enter and Esc.
 constexpr int kFirstControlId = 100;
 
@@ -56,10 +60,13 @@ LRESULT CALLBACK form_procedure(HWND window, UINT message, WPARAM wparam, LPARAM
         auto* form = static_cast<Form*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
         form->window_ = window;
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+        scale_frame_per_monitor(window);
     }
     auto* form = reinterpret_cast<Form*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (form != nullptr && form->handle(message, wparam, lparam)) {
-        return 0;
+    if (form != nullptr) {
+        if (const std::optional<LRESULT> result = form->handle(message, wparam, lparam)) {
+            return *result;
+        }
     }
     return DefWindowProcW(window, message, wparam, lparam);
 }
@@ -77,7 +84,8 @@ void Form::register_class(HINSTANCE instance) {
     }
 }
 
-Form::Form(const layout::Window& layout, HINSTANCE instance, FormEvents events) : layout_(layout), events_(events) {
+Form::Form(const layout::Window& layout, HINSTANCE instance, FormEvents events)
+    : layout_(layout), events_(events), client_twips_{layout.client_width, layout.client_height} {
     // The window procedure fills in window_ as soon as the window exists.
     create_window(0, kFormClass, layout.caption, kFormStyle, nullptr, nullptr, instance, this);
     // A control that cannot be made fails the form, and the window goes with it: left behind, it
@@ -139,14 +147,14 @@ void Form::remember_focus() {
 
 void Form::lay_out(UINT dpi, const RECT* suggested) {
     const int dots = static_cast<int>(dpi);
+    dpi_ = dpi;  // before the window's size changes, which keep_client_size compares at it
     if (suggested != nullptr) {
         // The whole rectangle: a window dragged onto a monitor of another scale then keeps the
         // same place under the pointer and does not bounce back to the monitor it came from.
         SetWindowPos(window_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                      suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
     } else if (IsZoomed(window_) == FALSE && IsIconic(window_) == FALSE) {  // those keep the size they have
-        const SIZE size = window_size_for_client(kFormStyle, layout::to_pixels(layout_.client_width, dots),
-                                                 layout::to_pixels(layout_.client_height, dots), dpi);
+        const SIZE size = window_size(dpi);
         SetWindowPos(window_, nullptr, 0, 0, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
     }
 
@@ -171,44 +179,69 @@ void Form::lay_out(UINT dpi, const RECT* suggested) {
     large_icon_ = std::move(large_icon);
 }
 
-bool Form::handle(UINT message, WPARAM wparam, LPARAM lparam) {
+SIZE Form::window_size(UINT dpi) const {
+    const int dots = static_cast<int>(dpi);
+    return window_size_for_client(kFormStyle, layout::to_pixels(client_twips_.cx, dots),
+                                  layout::to_pixels(client_twips_.cy, dots), dpi);
+}
+
+void Form::keep_client_size(int width, int height) {
+    const int dots = static_cast<int>(dpi_);
+    for (auto [twips, pixels] : {std::pair{&client_twips_.cx, width}, {&client_twips_.cy, height}}) {
+        if (pixels != layout::to_pixels(*twips, dots)) {
+            *twips = MulDiv(pixels, layout::kTwipsPerInch, dots);
+        }
+    }
+}
+
+std::optional<LRESULT> Form::handle(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case WM_COMMAND: {
             const auto index = static_cast<std::size_t>(LOWORD(wparam) - kFirstControlId);
             if (HIWORD(wparam) != BN_CLICKED || lparam == 0 || index >= controls_.size() ||
                 layout_.controls[index].kind != layout::ControlKind::push_button) {
-                return false;
+                return std::nullopt;
             }
             // The action may close this very window: nothing of the form is touched after it.
             events_.clicked(layout_.controls[index]);
-            return true;
+            return 0;
         }
         case WM_ACTIVATE:
             if (LOWORD(wparam) == WA_INACTIVE) {
                 remember_focus();
             }
-            return false;  // on activation the window system focuses the window, see WM_SETFOCUS
+            return std::nullopt;  // on activation the window system focuses the window, see WM_SETFOCUS
         case WM_SETFOCUS:
             SetFocus(focus_);
-            return true;
+            return 0;
+        case kGetDpiScaledSize:
+            // Asked before a DPI change (Windows 10 1703 and later): the size whose client area
+            // holds the same twips at the new DPI, where scaling the whole window would not.
+            *reinterpret_cast<SIZE*>(lparam) = window_size(static_cast<UINT>(wparam));
+            return TRUE;
         case WM_DPICHANGED:
             lay_out(HIWORD(wparam), reinterpret_cast<const RECT*>(lparam));
-            return true;
+            return 0;
+        case WM_SIZE:  // a size the player gives the window stays through changes of theme, font and DPI
+            if (wparam == SIZE_RESTORED && dpi_ != 0) {
+                keep_client_size(LOWORD(lparam), HIWORD(lparam));
+            }
+            return std::nullopt;
         case WM_SETTINGCHANGE:
             // The user chose another system font or text size: the message font has changed.
             if (wparam == SPI_SETNONCLIENTMETRICS) {
                 lay_out(dpi_of(window_), nullptr);
             }
-            return false;
+            return std::nullopt;
         case WM_THEMECHANGED:
             lay_out(dpi_of(window_), nullptr);
-            return false;
+            return std::nullopt;
         case WM_NCDESTROY:
             SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
             events_.destroyed(window_);
-            return false;
+            return std::nullopt;
         default:
-            return false;
+            return std::nullopt;
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -51,14 +52,21 @@ class Form {
     // Sizes the window and places every control, with the message font and the icons, for dpi;
     // the window takes the rectangle the window system suggests, when it does.
     void lay_out(UINT dpi, const RECT* suggested);
-    // Answers message, or returns false to leave it to the window system.
-    bool handle(UINT message, WPARAM wparam, LPARAM lparam);
+    // The window's outer size for its client area at dpi.
+    [[nodiscard]] SIZE window_size(UINT dpi) const;
+    // Keeps a client size the window was given other than its own, as the player's.
+    void keep_client_size(int width, int height);
+    // Answers message, or returns nothing to leave it to the window system.
+    std::optional<LRESULT> handle(UINT message, WPARAM wparam, LPARAM lparam);
 
     const layout::Window& layout_;
     FormEvents events_;
     HWND window_ = nullptr;
     std::vector<HWND> controls_;  // in the layout's tab order
     HWND focus_ = nullptr;
+    // The client area's size in twips: the layout's until the player resizes the window.
+    SIZE client_twips_;
+    UINT dpi_ = 0;  // of the last layout; 0 before the first
     Font font_;
     Icon small_icon_;
     Icon large_icon_;
