@@ -244,6 +244,11 @@ TEST_F(Core, FolderTheCodePageCannotSpellIsSavedByItsShortNameOrRefused) {
     }
 }
 #else
+// A path as one word of a shell command, whatever it holds.
+std::string shell_word(const std::string& path) {
+    return "'" + std::regex_replace(path, std::regex("'"), R"('\'')") + "'";
+}
+
 // Root's faults, for this process alone: a full disk, a file-size limit, an unwritable folder, an unreadable source.
 TEST_F(Core, RootsFaultsLoseNothingAndTheNewPackKeepsModeAndGroup) {
     if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
@@ -263,8 +268,8 @@ TEST_F(Core, RootsFaultsLoseNothingAndTheNewPackKeepsModeAndGroup) {
         return undo([] { ::setrlimit(RLIMIT_FSIZE, &kNone); });
     };
     const auto immutable_folder = [&] {
-        EXPECT_EQ(std::system(("chattr +i " + mod).c_str()), 0);
-        return undo([this] { EXPECT_EQ(std::system(("chattr -i " + mod).c_str()), 0); });
+        EXPECT_EQ(std::system(("chattr +i " + shell_word(mod)).c_str()), 0);
+        return undo([this] { EXPECT_EQ(std::system(("chattr -i " + shell_word(mod)).c_str()), 0); });
     };
     const auto as_nobody_with = [](const std::string& path, fs::perms perms) {
         return [path, perms] {
@@ -309,11 +314,13 @@ TEST_F(Core, DurableStepsInOrder) {
     const std::string trace = root + "/trace";
     // LeakSanitizer, in the sanitizer tree, cannot run under strace.
     const std::string traced =
-        "BEAM_ONE_SWAP=1 ASAN_OPTIONS=detect_leaks=0 strace -f -e trace=openat,fsync,rename,renameat2 -o " + trace +
-        " " + fs::read_symlink("/proc/self/exe").string() + " --gtest_filter=Core.DurableStepsInOrder";
-    if (std::system((traced + " >/dev/null").c_str()) != 0) {
+        "BEAM_ONE_SWAP=1 ASAN_OPTIONS=detect_leaks=0 strace -f -e trace=openat,fsync,rename,renameat2 -o " +
+        shell_word(trace) + " " + shell_word(fs::read_symlink("/proc/self/exe")) +
+        " --gtest_filter=Core.DurableStepsInOrder";
+    if (std::system("strace -o /dev/null true 2>/dev/null") != 0) {
         GTEST_SKIP() << "strace cannot trace here";
     }
+    ASSERT_EQ(std::system((traced + " >/dev/null").c_str()), 0);
     const std::regex in_order(
         R"(pakskin\.pk3\.[0-9a-f]{8}\.tmp", [^\n]*O_CREAT\|O_EXCL[^\n]* = (\d+)[\s\S]*fsync\(\1\))"
         R"([\s\S]*rename[^\n]*\.tmp", "[^"]*/pakskin\.pk3"[\s\S]*/grimvolt", [^\n]*O_DIRECTORY)"
