@@ -244,11 +244,6 @@ TEST_F(Core, FolderTheCodePageCannotSpellIsSavedByItsShortNameOrRefused) {
     }
 }
 #else
-// A path as one word of a shell command, whatever it holds.
-std::string shell_word(const std::string& path) {
-    return "'" + std::regex_replace(path, std::regex("'"), R"('\'')") + "'";
-}
-
 // Root's faults, for this process alone: a full disk, a file-size limit, an unwritable folder, an unreadable source.
 TEST_F(Core, RootsFaultsLoseNothingAndTheNewPackKeepsModeAndGroup) {
     if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
@@ -268,8 +263,9 @@ TEST_F(Core, RootsFaultsLoseNothingAndTheNewPackKeepsModeAndGroup) {
         return undo([] { ::setrlimit(RLIMIT_FSIZE, &kNone); });
     };
     const auto immutable_folder = [&] {
-        EXPECT_EQ(std::system(("chattr +i " + shell_word(mod)).c_str()), 0);
-        return undo([this] { EXPECT_EQ(std::system(("chattr -i " + shell_word(mod)).c_str()), 0); });
+        ::setenv("MOD", mod.c_str(), 1);  // for the shell to quote, whatever the path holds
+        EXPECT_EQ(std::system("chattr +i \"$MOD\""), 0);
+        return undo([] { EXPECT_EQ(std::system("chattr -i \"$MOD\""), 0); });
     };
     const auto as_nobody_with = [](const std::string& path, fs::perms perms) {
         return [path, perms] {
@@ -312,15 +308,15 @@ TEST_F(Core, DurableStepsInOrder) {
         return;
     }
     const std::string trace = root + "/trace";
-    // LeakSanitizer, in the sanitizer tree, cannot run under strace.
-    const std::string traced =
-        "BEAM_ONE_SWAP=1 ASAN_OPTIONS=detect_leaks=0 strace -f -e trace=openat,fsync,rename,renameat2 -o " +
-        shell_word(trace) + " " + shell_word(fs::read_symlink("/proc/self/exe")) +
-        " --gtest_filter=Core.DurableStepsInOrder";
+    // Paths reach the shell in variables, whatever they hold; LeakSanitizer cannot run under strace.
+    ::setenv("TRACE", trace.c_str(), 1), ::setenv("TESTS", fs::read_symlink("/proc/self/exe").c_str(), 1);
+    const char* traced =
+        "BEAM_ONE_SWAP=1 ASAN_OPTIONS=detect_leaks=0 strace -f -e trace=openat,fsync,rename,renameat2 "
+        "-o \"$TRACE\" \"$TESTS\" --gtest_filter=Core.DurableStepsInOrder >/dev/null";
     if (std::system("strace -o /dev/null true 2>/dev/null") != 0) {
         GTEST_SKIP() << "strace cannot trace here";
     }
-    ASSERT_EQ(std::system((traced + " >/dev/null").c_str()), 0);
+    ASSERT_EQ(std::system(traced), 0);
     const std::regex in_order(
         R"(pakskin\.pk3\.[0-9a-f]{8}\.tmp", [^\n]*O_CREAT\|O_EXCL[^\n]* = (\d+)[\s\S]*fsync\(\1\))"
         R"([\s\S]*rename[^\n]*\.tmp", "[^"]*/pakskin\.pk3"[\s\S]*/grimvolt", [^\n]*O_DIRECTORY)"
