@@ -9,8 +9,7 @@ for build in "first 022 UTC" "second-build 002 Pacific/Chatham"; do
     read -r copy mask zone <<<"$build"
     mkdir "$work/$copy"
     tar -C "$1" --exclude=./.git --exclude=./build --exclude=./dist -cf - . | tar -C "$work/$copy" -xf -
-    (cd "$work/$copy" && umask "$mask" && SOURCE_DATE_EPOCH=$epoch TZ=$zone scripts/build release >build.log 2>&1) ||
-        { cat "$work/$copy/build.log"; exit 1; }
+    (cd "$work/$copy" && umask "$mask" && SOURCE_DATE_EPOCH=$epoch TZ=$zone scripts/build release)
 done
 cat "$work/first/dist/SHA256SUMS"
 (cd "$work/second-build/dist" && sha256sum --check --quiet "$work/first/dist/SHA256SUMS")
