@@ -284,10 +284,14 @@ TEST_F(BeamTailorExe, KeysAndClicksSwapAndConfirmWhileNeitherWindowTakesInput) {
     }
     EXPECT_EQ(bytes_of(kPathFile), kGame + "\r\n" + kDefaultLine);
 
-    // Clicks, then Space on the button clicked last, and Enter on the next, reached by Tab.
+    // A click, then Space on the button clicked; Enter on the next, reached by Tab; a click, then Enter on the
+    // button clicked, which the click focused.
     for (const auto& [row, keys] : std::vector<std::pair<int, std::vector<BYTE>>>{
-             {3, {}}, {1, {}}, {2, {}}, {2, {VK_SPACE}}, {3, {VK_TAB, VK_RETURN}}}) {
-        keys.empty() ? click(buttons.at(static_cast<std::size_t>(row))) : press(keys);
+             {1, {}}, {1, {VK_SPACE}}, {2, {VK_TAB, VK_RETURN}}, {3, {}}, {3, {VK_RETURN}}}) {
+        if (keys.empty()) {
+            click(buttons.at(static_cast<std::size_t>(row)));
+        }
+        press(keys);
         answer_box(kConfirmations[row - 1]);
         EXPECT_EQ(bytes_of(kPack), bytes_of(source(row)));
         EXPECT_TRUE(wait_until([&] { return IsWindowEnabled(prompt) && IsWindowEnabled(chooser); }));
