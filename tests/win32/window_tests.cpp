@@ -127,8 +127,8 @@ class BeamTailorExe : public ::testing::Test {
     }
 
     // Starts the program, found first beside this test, as a shortcut set to show would.
-    void start(WORD show = SW_SHOWNORMAL, const std::wstring& program = L"BeamTailor") {
-        std::wstring command = program + L".exe";
+    void start(WORD show = SW_SHOWNORMAL) {
+        std::wstring command = L"BeamTailor.exe";
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -164,14 +164,14 @@ class BeamTailorExe : public ::testing::Test {
     HWND chooser = nullptr;
 };
 
-class Layout : public BeamTailorExe, public ::testing::WithParamInterface<std::tuple<int, const wchar_t*>> {};
+class Layout : public BeamTailorExe, public ::testing::WithParamInterface<int> {};
 
 TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAResizeMovesNothingAndADpiChangeScalesBoxesAndText) {
-    const auto [dpi, program] = GetParam();
+    const int dpi = GetParam();
     HDC screen = GetDC(nullptr);
     ASSERT_EQ(GetDeviceCaps(screen, LOGPIXELSX), dpi) << "the Wine session's, which tests/win32/at-dpi sets";
     ReleaseDC(nullptr, screen);
-    start(SW_SHOWNORMAL, program);
+    start();
     ASSERT_TRUE(prompt && chooser);
     HWND field = controls_of(prompt).at(1);
     EXPECT_TRUE(wait_until([&] { return input().hwndActive == prompt; })) << "shown last, so active and on top";
@@ -199,15 +199,14 @@ TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAResizeMovesNothingAn
         GetClientRect(window, &client);
         EXPECT_EQ(std::pair(client.right, client.bottom), (std::pair<LONG, LONG>(pixels(width), pixels(height))));
         // Asked its size at another DPI, as Windows 10 1703 and later ask before a change, it answers the size that
-        // holds its client area's twips exactly there (the build for older Windows is never asked).
+        // holds its client area's twips exactly there.
         const int other = dpi * 7 / 4;
         RECT exact{0, 0, MulDiv(width, other, 1440), MulDiv(height, other, 1440)};
         AdjustWindowRectExForDpi(&exact, WS_OVERLAPPEDWINDOW, FALSE, 0, other);
         SIZE answer{};
-        EXPECT_TRUE(std::wstring_view(program) != L"BeamTailor" ||
-                    (SendMessageW(window, WM_GETDPISCALEDSIZE, other, reinterpret_cast<LPARAM>(remote)) &&
-                     ReadProcessMemory(process_.get(), remote, &answer, sizeof answer, nullptr) &&
-                     answer.cx == exact.right - exact.left && answer.cy == exact.bottom - exact.top));
+        EXPECT_TRUE(SendMessageW(window, WM_GETDPISCALEDSIZE, other, reinterpret_cast<LPARAM>(remote)) &&
+                    ReadProcessMemory(process_.get(), remote, &answer, sizeof answer, nullptr));
+        EXPECT_EQ(std::pair(answer.cx, answer.cy), std::pair(exact.right - exact.left, exact.bottom - exact.top));
         for (const bool resized : {false, true}) {
             if (resized) {  // wider and lower, a size that a theme change and a change of the system's font keep
                 SetWindowPos(window, nullptr, 0, 0, pixels(width) * 2, pixels(height), SWP_NOMOVE | SWP_NOZORDER);
@@ -265,10 +264,9 @@ TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAResizeMovesNothingAn
     EXPECT_EQ(bytes_of(kPathFile), kDefaultLine);
 }
 
-// The program, and the same built as Windows before 10 1607 runs it, in a Wine session of each DPI (see at-dpi).
-const wchar_t* const kPrograms[] = {L"BeamTailor", L"BeamTailorWithoutPerMonitorDpiCalls"};
-INSTANTIATE_TEST_SUITE_P(At96Dpi, Layout, ::testing::Combine(::testing::Values(96), ::testing::ValuesIn(kPrograms)));
-INSTANTIATE_TEST_SUITE_P(At144Dpi, Layout, ::testing::Combine(::testing::Values(144), ::testing::ValuesIn(kPrograms)));
+// In a Wine session of each DPI (see at-dpi).
+INSTANTIATE_TEST_SUITE_P(At96Dpi, Layout, ::testing::Values(96));
+INSTANTIATE_TEST_SUITE_P(At144Dpi, Layout, ::testing::Values(144));
 
 TEST_F(BeamTailorExe, KeysAndClicksSwapAndConfirmWhileNeitherWindowTakesInput) {
     put(kPathFile, kGame + "\r\n");
