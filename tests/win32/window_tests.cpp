@@ -273,9 +273,9 @@ TEST_F(BeamTailorExe, KeysAndClicksSwapAndConfirmWhileNeitherWindowTakesInput) {
     start();
     ASSERT_TRUE(prompt && chooser);
     const std::vector<HWND> on_prompt = controls_of(prompt), buttons = controls_of(chooser);
-    // Enter in the field presses nothing: once the Tab after it has moved the focus, nothing is saved.
+    // Enter and Esc in the field press nothing: once the Tab after them has moved the focus, nothing is saved.
     ASSERT_TRUE(focus_on(on_prompt[1]));
-    press({VK_RETURN});
+    press({VK_RETURN, VK_ESCAPE});
     for (HWND next : {on_prompt[2], on_prompt[1]}) {
         press({VK_TAB});
         EXPECT_TRUE(focus_on(next));
