@@ -212,7 +212,8 @@ std::optional<LRESULT> Form::handle(UINT message, WPARAM wparam, LPARAM lparam) 
             return 0;
         case kGetDpiScaledSize:
             // Asked before a DPI change (Windows 10 1703 and later): the size whose client area
-            // holds the same twips at the new DPI, where scaling the whole window would not.
+            // holds the same twips at the new DPI, where scaling the whole window would not. Neither
+            // this nor WM_DPICHANGED reaches the dialog manager, whose own scaling would undo the twips.
             *reinterpret_cast<SIZE*>(lparam) = window_size(static_cast<UINT>(wparam));
             return TRUE;
         case WM_DPICHANGED:
