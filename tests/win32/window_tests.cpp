@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <array>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <tuple>
@@ -24,8 +25,7 @@ namespace fs = std::filesystem;
 
 const fs::path kPathFile = "c:/q3path.cfg";
 const std::string kDefaultLine = "c:/program files/Quake III Arena\r\n";
-// The pack's path past 260 characters, as Wine allows; the mod folder's within them, as the C runtime's folder
-// listing, which the tests use, needs.
+// The pack's path past 260 characters, as Wine allows, in a mod folder within them, as the C runtime needs.
 const std::string kGame = (fs::temp_directory_path() / std::string(240, 'g')).generic_string().substr(0, 240);
 const std::string kPack = kGame + "/grimvolt/pakskin.pk3";
 const wchar_t* const kConfirmations[] = {L"Old Q3 Skin selected", L"Gv Skin selected", L"Metal Skins selected"};
@@ -63,8 +63,9 @@ std::wstring accessible_name(HWND control) {
         object->get_accName(self, &name);
         object->Release();
     }
-    const std::wstring text = name != nullptr ? name : L"(none)";
-    return SysFreeString(name), text;
+    std::wstring text = name != nullptr ? name : L"(none)";
+    SysFreeString(name);
+    return text;
 }
 // A window's controls in the order it keeps them: labels first, then the rest in tab order.
 std::vector<HWND> controls_of(HWND window) {
@@ -74,14 +75,10 @@ std::vector<HWND> controls_of(HWND window) {
     }
     return controls;
 }
-// The visible window of that caption that is no message box, or without one the message box.
+// The program's visible window of that caption, or without one its message box.
 HWND shown(const wchar_t* caption) {
-    for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, nullptr, caption)) != nullptr;) {
-        if (IsWindowVisible(window) && (class_of(window) == L"#32770") == (caption == nullptr)) {
-            return window;
-        }
-    }
-    return nullptr;
+    HWND window = FindWindowW(caption != nullptr ? L"BeamTailorForm" : L"#32770", caption);
+    return IsWindowVisible(window) != FALSE ? window : nullptr;
 }
 void press(const std::vector<BYTE>& keys) {
     for (const BYTE key : keys) {
@@ -95,8 +92,8 @@ void click(HWND control) {
 }
 // The message box: the program's title and a text from head to tail, while neither window takes input; OK.
 void answer_box(const std::wstring& head, const std::string& tail = "") {
-    HWND box = nullptr;
-    ASSERT_TRUE(wait_until([&] { return (box = shown(nullptr)) != nullptr; }));
+    ASSERT_TRUE(wait_until([] { return shown(nullptr) != nullptr; }));
+    HWND box = shown(nullptr);
     EXPECT_EQ(text_of(box), L"Beam Tailor");
     const std::wstring text = text_of(GetDlgItem(box, 0xFFFF));
     EXPECT_TRUE(text.starts_with(head) && text.ends_with(to_wide(tail))) << to_utf8(text);
@@ -120,15 +117,14 @@ class BeamTailorExe : public ::testing::Test {
             put(source(row), std::string(1000U * static_cast<unsigned>(row), static_cast<char>('0' + row)));
         }
     }
-    // Gone, windows and all, before the next test starts its own.
     void TearDown() override {
         TerminateProcess(process_.get(), 1);
         WaitForSingleObject(process_.get(), 10000);
     }
 
     // Starts the program, found first beside this test, as a shortcut set to show would.
-    void start(WORD show = SW_SHOWNORMAL, const std::wstring& program = L"BeamTailor") {
-        std::wstring command = program + L".exe";
+    void start(WORD show = SW_SHOWNORMAL) {
+        std::wstring command = L"BeamTailor.exe";
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -164,14 +160,11 @@ class BeamTailorExe : public ::testing::Test {
     HWND chooser = nullptr;
 };
 
-class Layout : public BeamTailorExe, public ::testing::WithParamInterface<std::tuple<int, const wchar_t*>> {};
-
-TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAResizeMovesNothingAndADpiChangeScalesBoxesAndText) {
-    const auto [dpi, program] = GetParam();
-    HDC screen = GetDC(nullptr);
-    ASSERT_EQ(GetDeviceCaps(screen, LOGPIXELSX), dpi) << "the Wine session's, which tests/win32/at-dpi sets";
-    ReleaseDC(nullptr, screen);
-    start(SW_SHOWNORMAL, program);
+// At the DPI of the Wine session that tests/win32/at-dpi starts and names.
+TEST_F(BeamTailorExe, LayoutInTwipsThePromptOnTopWithTheCaretAResizeMovesNothingAndADpiChangeScalesBoxesAndText) {
+    const auto dpi = static_cast<int>(GetDpiForSystem());
+    ASSERT_STREQ(std::to_string(dpi).c_str(), std::getenv("BEAM_TEST_DPI"));
+    start();
     ASSERT_TRUE(prompt && chooser);
     HWND field = controls_of(prompt).at(1);
     EXPECT_TRUE(wait_until([&] { return input().hwndActive == prompt; })) << "shown last, so active and on top";
@@ -198,16 +191,14 @@ TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAResizeMovesNothingAn
         RECT client{};
         GetClientRect(window, &client);
         EXPECT_EQ(std::pair(client.right, client.bottom), (std::pair<LONG, LONG>(pixels(width), pixels(height))));
-        // Asked its size at another DPI, as Windows 10 1703 and later ask before a change, it answers the size that
-        // holds its client area's twips exactly there (the build for older Windows is never asked).
+        // Asked its size at a DPI to come (Windows 10 1703 on), it answers the one that holds its twips exactly.
         const int other = dpi * 7 / 4;
         RECT exact{0, 0, MulDiv(width, other, 1440), MulDiv(height, other, 1440)};
         AdjustWindowRectExForDpi(&exact, WS_OVERLAPPEDWINDOW, FALSE, 0, other);
         SIZE answer{};
-        EXPECT_TRUE(std::wstring_view(program) != L"BeamTailor" ||
-                    (SendMessageW(window, WM_GETDPISCALEDSIZE, other, reinterpret_cast<LPARAM>(remote)) &&
-                     ReadProcessMemory(process_.get(), remote, &answer, sizeof answer, nullptr) &&
-                     answer.cx == exact.right - exact.left && answer.cy == exact.bottom - exact.top));
+        EXPECT_TRUE(SendMessageW(window, WM_GETDPISCALEDSIZE, other, reinterpret_cast<LPARAM>(remote)) &&
+                    ReadProcessMemory(process_.get(), remote, &answer, sizeof answer, nullptr));
+        EXPECT_EQ(std::pair(answer.cx, answer.cy), std::pair(exact.right - exact.left, exact.bottom - exact.top));
         for (const bool resized : {false, true}) {
             if (resized) {  // wider and lower, a size that a theme change and a change of the system's font keep
                 SetWindowPos(window, nullptr, 0, 0, pixels(width) * 2, pixels(height), SWP_NOMOVE | SWP_NOZORDER);
@@ -235,9 +226,8 @@ TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAResizeMovesNothingAn
         }
     }
 
-    // A DPI change, sent as Windows would (Wine never changes a DPI itself), gives the window the suggested
-    // rectangle; boxes and text follow it, and a change of the system's font or theme lays both out again at the
-    // window's own DPI, with a new font.
+    // A DPI change, sent as Windows would (Wine never sends it), gives the window the suggested rectangle and
+    // scales boxes and text; a change of the system's font or theme lays both out again at the window's own DPI.
     const auto text_end = [&] { return LOWORD(SendMessageW(field, EM_POSFROMCHAR, 31, 0)); };  // its last letter
     const int text_width = text_end();
     ASSERT_TRUE(WriteProcessMemory(process_.get(), remote, &suggested, sizeof suggested, nullptr));
@@ -265,35 +255,31 @@ TEST_P(Layout, BothWindowsInTwipsThePromptOnTopWithTheCaretAResizeMovesNothingAn
     EXPECT_EQ(bytes_of(kPathFile), kDefaultLine);
 }
 
-// The program, and the same built as Windows before 10 1607 runs it, in a Wine session of each DPI (see at-dpi).
-const wchar_t* const kPrograms[] = {L"BeamTailor", L"BeamTailorWithoutPerMonitorDpiCalls"};
-INSTANTIATE_TEST_SUITE_P(At96Dpi, Layout, ::testing::Combine(::testing::Values(96), ::testing::ValuesIn(kPrograms)));
-INSTANTIATE_TEST_SUITE_P(At144Dpi, Layout, ::testing::Combine(::testing::Values(144), ::testing::ValuesIn(kPrograms)));
-
 TEST_F(BeamTailorExe, KeysAndClicksSwapAndConfirmWhileNeitherWindowTakesInput) {
     put(kPathFile, kGame + "\r\n");
     start();
     ASSERT_TRUE(prompt && chooser);
     const std::vector<HWND> on_prompt = controls_of(prompt), buttons = controls_of(chooser);
-    // Enter in the field presses nothing: once the Tab after it has moved the focus, nothing is saved.
+    // Enter and Esc in the field press nothing: once the Tab after them has moved the focus, nothing is saved.
     ASSERT_TRUE(focus_on(on_prompt[1]));
-    press({VK_RETURN});
+    press({VK_RETURN, VK_ESCAPE});
     for (HWND next : {on_prompt[2], on_prompt[1]}) {
         press({VK_TAB});
         EXPECT_TRUE(focus_on(next));
     }
     EXPECT_EQ(bytes_of(kPathFile), kGame + "\r\n" + kDefaultLine);
 
-    // Clicks, then Space on the button clicked last, and Enter on the next, reached by Tab.
+    // A button focused by a click or by Tab is pressed by Space and Enter.
     for (const auto& [row, keys] : std::vector<std::pair<int, std::vector<BYTE>>>{
-             {3, {}}, {1, {}}, {2, {}}, {2, {VK_SPACE}}, {3, {VK_TAB, VK_RETURN}}}) {
-        keys.empty() ? click(buttons.at(static_cast<std::size_t>(row))) : press(keys);
+             {1, {}}, {1, {VK_SPACE}}, {2, {VK_TAB, VK_RETURN}}, {3, {}}, {3, {VK_RETURN}}}) {
+        if (keys.empty()) {
+            click(buttons.at(static_cast<std::size_t>(row)));
+        }
+        press(keys);
         answer_box(kConfirmations[row - 1]);
         EXPECT_EQ(bytes_of(kPack), bytes_of(source(row)));
         EXPECT_TRUE(wait_until([&] { return IsWindowEnabled(prompt) && IsWindowEnabled(chooser); }));
     }
-    press({VK_TAB});
-    EXPECT_TRUE(focus_on(buttons[1])) << "round, past the label";
 
     // The chooser's close box leaves the prompt, whose "ok" saves the field and ends the program.
     PostMessageW(chooser, WM_SYSCOMMAND, SC_CLOSE, 0);
@@ -304,9 +290,8 @@ TEST_F(BeamTailorExe, KeysAndClicksSwapAndConfirmWhileNeitherWindowTakesInput) {
     EXPECT_EQ(bytes_of(kPathFile), " e:/q3 , x\r\n");
 }
 
-// A swap of a pack that a virus scanner holds for longer than the swap waits, sharing deletion, and a start that
-// cannot seed the path file (a folder is in its place): each report ends the program. The windows answer while the
-// swap waits. The first window shown, the chooser, follows the shortcut's "Run" setting; the prompt comes on top.
+// A pack a scanner holds, sharing deletion, past the swap's wait (the windows answer meanwhile), and a folder where
+// the path file goes: each report ends the program. The chooser, shown first, follows the shortcut's "Run" setting.
 TEST_F(BeamTailorExe, FailuresReportTheErrorAndEndTheProgram) {
     put(kPathFile, kGame + "\r\n");
     start(SW_SHOWMAXIMIZED);

@@ -16,12 +16,6 @@ UINT system_dpi() {
     return static_cast<UINT>(GetDeviceCaps(screen.get(), LOGPIXELSX));
 }
 
-// A size the calls without "ForDpi" give, which is for the system's dots per inch, for dpi instead:
-// the text and icons of a window keep the scale of its boxes.
-int for_dpi(int system_size, UINT dpi) {
-    return MulDiv(system_size, static_cast<int>(dpi), static_cast<int>(system_dpi()));
-}
-
 }  // namespace
 
 UINT dpi_of(HWND window) {
@@ -49,9 +43,8 @@ Font message_font(UINT dpi) {
     metrics.cbSize = sizeof metrics;
     if (system_parameters_for_dpi != nullptr) {
         system_parameters_for_dpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);
-    } else {
+    } else {  // the system's dots per inch, which are then every window's
         SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-        metrics.lfMessageFont.lfHeight = for_dpi(metrics.lfMessageFont.lfHeight, dpi);
     }
     return Font(CreateFontIndirectW(&metrics.lfMessageFont));
 }
@@ -64,8 +57,7 @@ Icon icon_for_dpi(HINSTANCE instance, int resource, bool small, UINT dpi) {
     static const auto load_scaled_down = system_function<HRESULT(WINAPI*)(HINSTANCE, const wchar_t*, int, int, HICON*)>(
         L"comctl32.dll", "LoadIconWithScaleDown");
     const auto metric = [dpi](int index) {
-        return system_metrics_for_dpi != nullptr ? system_metrics_for_dpi(index, dpi)
-                                                 : for_dpi(GetSystemMetrics(index), dpi);
+        return system_metrics_for_dpi != nullptr ? system_metrics_for_dpi(index, dpi) : GetSystemMetrics(index);
     };
     const int width = metric(small ? SM_CXSMICON : SM_CXICON);
     const int height = metric(small ? SM_CYSMICON : SM_CYICON);
@@ -84,7 +76,7 @@ SIZE window_size_for_client(DWORD style, int client_width, int client_height, UI
     RECT frame{0, 0, client_width, client_height};
     if (adjust_for_dpi != nullptr) {
         adjust_for_dpi(&frame, style, FALSE, 0, dpi);
-    } else {  // asked only at the window's own dots per inch, which is then the system's
+    } else {
         AdjustWindowRectEx(&frame, style, FALSE, 0);
     }
     return SIZE{frame.right - frame.left, frame.bottom - frame.top};

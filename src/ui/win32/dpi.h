@@ -1,8 +1,9 @@
 #pragma once
 
 // Dots per inch and what depends on them. From Windows 10 1607 on the program is aware of each
-// monitor's value, and the calls that answer per monitor, looked up when first used, exist; before,
-// it is aware of the system's one value only (see the manifest), and sizes are scaled from that.
+// monitor's value, and the calls that answer for a given value, looked up when first used, exist;
+// before, it is aware of the system's one value only (see the manifest), which is then every
+// window's, and the calls without "ForDpi" answer for it.
 
 #include <windows.h>
 

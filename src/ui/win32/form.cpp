@@ -1,6 +1,10 @@
 #include "ui/win32/form.h"
 
+#include <cstring>
+#include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "fileio/fileio.h"
 #include "fileio/wide_text.h"
@@ -15,8 +19,11 @@ constexpr const wchar_t* kFormClass = L"BeamTailorForm";
 constexpr DWORD kFormStyle = WS_OVERLAPPEDWINDOW;
 // WM_GETDPISCALEDSIZE (Windows 10 1703), which the headers declare only for programs that need that Windows.
 constexpr UINT kGetDpiScaledSize = 0x02E4;
-// Control numbers start above IDOK and IDCANCEL, which the dialog manager sends for Enter and Esc.
+// Control numbers start above IDOK and IDCANCEL, which the dialog manager sends for Enter in the
+// field and Esc: with no control of theirs, those press nothing.
 constexpr int kFirstControlId = 100;
+// The dialog template's x for the window system's default position.
+constexpr short kDefaultPosition = static_cast<short>(0x8000);
 
 struct ControlClass {
     const wchar_t* name;
@@ -31,35 +38,37 @@ ControlClass control_class(layout::ControlKind kind) {
         case layout::ControlKind::text_field:
             return {L"Edit", WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE};
         case layout::ControlKind::push_button:
-            return {L"Button", WS_TABSTOP | BS_PUSHBUTTON, 0};
+            return {L"Button", WS_TABSTOP | BS_PUSHBUTTON | BS_NOTIFY, 0};  // BN_SETFOCUS, see WM_COMMAND
     }
     return {};
 }
 
 // The window, or the report's failure without a path line: text is a caption, not a file.
-HWND create_window(DWORD extended_style,
-                   const wchar_t* class_name,
-                   std::string_view text,
-                   DWORD style,
-                   HWND parent,
-                   HMENU id,
-                   HINSTANCE instance,
-                   void* creation_data) {
-    HWND window = CreateWindowExW(extended_style, class_name, to_wide(text).c_str(), style, CW_USEDEFAULT,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, parent, id, instance, creation_data);
+HWND window_or_failure(HWND window) {
     if (window == nullptr) {
         throw fileio::last_os_failure("");
     }
     return window;
 }
 
+// An in-memory dialog template of the form's class and caption, without controls: the form
+// places its own, in twips, and sizes itself.
+std::vector<WORD> dialog_template(std::string_view caption) {
+    const DLGTEMPLATE head{kFormStyle, 0, 0, kDefaultPosition, 0, 0, 0};
+    std::vector<WORD> words(sizeof head / sizeof(WORD));
+    std::memcpy(words.data(), &head, sizeof head);
+    words.push_back(0);  // no menu
+    for (const std::wstring& text : {std::wstring(kFormClass), to_wide(caption)}) {
+        words.insert(words.end(), text.begin(), text.end());
+        words.push_back(0);
+    }
+    return words;
+}
+
 }  // namespace
 
 LRESULT CALLBACK form_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept {
     if (message == WM_NCCREATE) {
-        auto* form = static_cast<Form*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
-        form->window_ = window;
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
         scale_frame_per_monitor(window);
     }
     auto* form = reinterpret_cast<Form*>(GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -68,13 +77,14 @@ LRESULT CALLBACK form_procedure(HWND window, UINT message, WPARAM wparam, LPARAM
             return *result;
         }
     }
-    return DefWindowProcW(window, message, wparam, lparam);
+    return DefDlgProcW(window, message, wparam, lparam);
 }
 
 void Form::register_class(HINSTANCE instance) {
     WNDCLASSEXW form_class{};
     form_class.cbSize = sizeof form_class;
     form_class.lpfnWndProc = form_procedure;
+    form_class.cbWndExtra = DLGWINDOWEXTRA;
     form_class.hInstance = instance;
     form_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     form_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
@@ -86,63 +96,48 @@ void Form::register_class(HINSTANCE instance) {
 
 Form::Form(const layout::Window& layout, HINSTANCE instance, FormEvents events)
     : layout_(layout), events_(events), client_twips_{layout.client_width, layout.client_height} {
-    // The window procedure fills in window_ as soon as the window exists.
-    create_window(0, kFormClass, layout.caption, kFormStyle, nullptr, nullptr, instance, this);
-    // A control that cannot be made fails the form, and the window goes with it: left behind, it
-    // would go on calling this object's handlers.
+    const std::vector<WORD> dialog = dialog_template(layout.caption);
+    window_ = window_or_failure(
+        CreateDialogIndirectParamW(instance, reinterpret_cast<const DLGTEMPLATE*>(dialog.data()), nullptr, nullptr, 0));
+    // A control that cannot be made fails the form, and the window goes with it.
     try {
         create_controls(instance);
     } catch (...) {
         DestroyWindow(window_);
         throw;
     }
-    // The field takes text of any length.
-    if (HWND field = control("Text1")) {
-        SendMessageW(field, EM_SETLIMITTEXT, 0, 0);
-    }
+    // Handled from here on; until now the dialog manager alone answered.
+    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     lay_out(dpi_of(window_), nullptr);
 }
 
 void Form::create_controls(HINSTANCE instance) {
     // Tab follows the order the controls were created in, skipping labels. The labels come first:
     // screen readers name a field after the label just before it.
-    controls_.resize(layout_.controls.size());
     for (const bool labels : {true, false}) {
-        for (std::size_t index = 0; index < controls_.size(); ++index) {
+        for (std::size_t index = 0; index < layout_.controls.size(); ++index) {
             const layout::Control& control = layout_.controls[index];
             if ((control.kind == layout::ControlKind::label) != labels) {
                 continue;
             }
             const ControlClass kind = control_class(control.kind);
             const auto id = static_cast<INT_PTR>(kFirstControlId + index);
-            controls_[index] =
-                create_window(kind.extended_style, kind.name, control.text, WS_CHILD | WS_VISIBLE | kind.style, window_,
-                              reinterpret_cast<HMENU>(id), instance, nullptr);
-            if (focus_ == nullptr && !labels) {
-                focus_ = controls_[index];
+            HWND created = window_or_failure(CreateWindowExW(
+                kind.extended_style, kind.name, to_wide(control.text).c_str(), WS_CHILD | WS_VISIBLE | kind.style, 0, 0,
+                0, 0, window_, reinterpret_cast<HMENU>(id), instance, nullptr));
+            if (control.kind == layout::ControlKind::text_field) {
+                SendMessageW(created, EM_SETLIMITTEXT, 0, 0);  // text of any length
             }
         }
     }
 }
 
-HWND Form::control(std::string_view name) const {
-    for (std::size_t index = 0; index < controls_.size(); ++index) {
-        if (layout_.controls[index].name == name) {
-            return controls_[index];
-        }
-    }
-    return nullptr;
+HWND Form::control(std::size_t index) const {
+    return GetDlgItem(window_, static_cast<int>(kFirstControlId + index));
 }
 
 void Form::show(int command) const {
     ShowWindow(window_, command);
-}
-
-void Form::remember_focus() {
-    HWND focus = GetFocus();
-    if (focus != nullptr && IsChild(window_, focus) != FALSE) {
-        focus_ = focus;
-    }
 }
 
 void Form::lay_out(UINT dpi, const RECT* suggested) {
@@ -159,12 +154,12 @@ void Form::lay_out(UINT dpi, const RECT* suggested) {
     }
 
     Font font = message_font(dpi);
-    for (std::size_t index = 0; index < controls_.size(); ++index) {
+    for (std::size_t index = 0; index < layout_.controls.size(); ++index) {
         const layout::Box& box = layout_.controls[index].box;
-        SetWindowPos(controls_[index], nullptr, layout::to_pixels(box.left, dots), layout::to_pixels(box.top, dots),
+        SetWindowPos(control(index), nullptr, layout::to_pixels(box.left, dots), layout::to_pixels(box.top, dots),
                      layout::to_pixels(box.width, dots), layout::to_pixels(box.height, dots),
                      SWP_NOZORDER | SWP_NOACTIVATE);
-        SendMessageW(controls_[index], WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+        SendMessageW(control(index), WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
     }
     // The controls have let go of the old font; it goes now.
     font_ = std::move(font);
@@ -197,8 +192,14 @@ void Form::keep_client_size(int width, int height) {
 std::optional<LRESULT> Form::handle(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case WM_COMMAND: {
+            if (HIWORD(wparam) == BN_SETFOCUS) {
+                // The button the focus moved to becomes the default one, which Enter presses. Windows
+                // does this itself; Wine does it only when Tab moves the focus, not a click.
+                SendMessageW(window_, WM_NEXTDLGCTL, static_cast<WPARAM>(lparam), TRUE);
+                return 0;
+            }
             const auto index = static_cast<std::size_t>(LOWORD(wparam) - kFirstControlId);
-            if (HIWORD(wparam) != BN_CLICKED || lparam == 0 || index >= controls_.size() ||
+            if (HIWORD(wparam) != BN_CLICKED || lparam == 0 || index >= layout_.controls.size() ||
                 layout_.controls[index].kind != layout::ControlKind::push_button) {
                 return std::nullopt;
             }
@@ -206,17 +207,13 @@ std::optional<LRESULT> Form::handle(UINT message, WPARAM wparam, LPARAM lparam) 
             events_.clicked(layout_.controls[index]);
             return 0;
         }
-        case WM_ACTIVATE:
-            if (LOWORD(wparam) == WA_INACTIVE) {
-                remember_focus();
-            }
-            return std::nullopt;  // on activation the window system focuses the window, see WM_SETFOCUS
-        case WM_SETFOCUS:
-            SetFocus(focus_);
+        case WM_CLOSE:  // which the dialog manager would turn into IDCANCEL
+            DestroyWindow(window_);
             return 0;
         case kGetDpiScaledSize:
             // Asked before a DPI change (Windows 10 1703 and later): the size whose client area
-            // holds the same twips at the new DPI, where scaling the whole window would not.
+            // holds the same twips at the new DPI, where scaling the whole window would not. Neither
+            // this nor WM_DPICHANGED reaches the dialog manager, whose own scaling would undo the twips.
             *reinterpret_cast<SIZE*>(lparam) = window_size(static_cast<UINT>(wparam));
             return TRUE;
         case WM_DPICHANGED:

@@ -1,13 +1,13 @@
 #pragma once
 
-// One top-level window built from its layout table: standard controls in tab order, placed in
-// twips for the window's dots per inch, and placed again whenever those change.
+// One top-level window built from its layout table: a dialog, whose dialog manager gives it Tab,
+// focus memory and the default-button look, with standard controls in tab order, placed in twips
+// for the window's dots per inch, and placed again whenever those change.
 
 #include <windows.h>
 
+#include <cstddef>
 #include <optional>
-#include <string_view>
-#include <vector>
 
 #include "ui/layout.h"
 #include "ui/win32/dpi.h"
@@ -24,7 +24,7 @@ struct FormEvents {
 
 class Form {
   public:
-    // Registers the window class every form uses; once, before the first form.
+    // Registers the dialog class every form uses; once, before the first form.
     static void register_class(HINSTANCE instance);
 
     // Creates the window and its controls, hidden, at the window system's default position.
@@ -36,13 +36,12 @@ class Form {
     ~Form() = default;
 
     [[nodiscard]] HWND window() const { return window_; }
-    [[nodiscard]] HWND control(std::string_view name) const;
+    // The control at index of the layout's list.
+    [[nodiscard]] HWND control(std::size_t index) const;
 
     // Shows the window as command says (SW_SHOW...), which for all but minimising commands makes
     // it the active one.
     void show(int command) const;
-    // Keeps the control that has the focus, to give it back when the window is activated again.
-    void remember_focus();
 
   private:
     friend LRESULT CALLBACK form_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept;
@@ -62,8 +61,6 @@ class Form {
     const layout::Window& layout_;
     FormEvents events_;
     HWND window_ = nullptr;
-    std::vector<HWND> controls_;  // in the layout's tab order
-    HWND focus_ = nullptr;
     // The client area's size in twips: the layout's until the player resizes the window.
     SIZE client_twips_;
     UINT dpi_ = 0;  // of the last layout; 0 before the first

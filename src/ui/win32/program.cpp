@@ -52,30 +52,9 @@ void window_destroyed(HWND window) {
 
 constexpr FormEvents kEvents{button_clicked, window_destroyed};
 
-bool is_form(HWND window) {
-    const Program& running = program();
-    return window != nullptr && ((running.prompt && running.prompt->window() == window) ||
-                                 (running.chooser && running.chooser->window() == window));
-}
-
-// Tab and Shift+Tab move between the controls of a window. No button is a default button:
-// Enter presses a button only when that button has the focus, and nothing in the field, where
-// the dialog manager would turn it into IDOK. True when the message needs nothing more.
-bool handled_by_keyboard_navigation(MSG& message) {
-    HWND form = GetAncestor(message.hwnd, GA_ROOT);
-    if (!is_form(form)) {
-        return false;
-    }
-    if (message.message == WM_KEYDOWN && message.wParam == VK_RETURN) {
-        const LRESULT code = SendMessageW(message.hwnd, WM_GETDLGCODE, 0, 0);
-        if ((code & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)) != 0) {
-            SendMessageW(form, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(message.hwnd), BN_CLICKED),
-                         reinterpret_cast<LPARAM>(message.hwnd));
-        }
-        return true;
-    }
-    return IsDialogMessageW(form, &message) != FALSE;
-}
+// The prompt's text field, first in its layout.
+constexpr std::size_t kPathField = 0;
+static_assert(layout::kPromptControls[kPathField].kind == layout::ControlKind::text_field);
 
 // Shows a window: the first one as the program was started, any other plainly.
 void show_form(const Form& form) {
@@ -101,7 +80,9 @@ int run_program(HINSTANCE instance, int show) {
 
     MSG message{};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (!handled_by_keyboard_navigation(message)) {
+        // The dialog manager's keys: Tab and Shift+Tab, and Enter on a focused button.
+        HWND form = GetAncestor(message.hwnd, GA_ROOT);
+        if (form == nullptr || IsDialogMessageW(form, &message) == FALSE) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }
@@ -116,12 +97,12 @@ namespace beam::ui {
 using win32::program;
 
 void set_prompt_text(std::string_view text) {
-    SetWindowTextW(program().prompt->control("Text1"), to_wide(text).c_str());
+    SetWindowTextW(program().prompt->control(win32::kPathField), to_wide(text).c_str());
 }
 
 std::string get_prompt_text() {
     // The length may count more than the text holds, never less: the copy says how much it holds.
-    HWND field = program().prompt->control("Text1");
+    HWND field = program().prompt->control(win32::kPathField);
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(field)), L'\0');
     text.resize(static_cast<std::size_t>(GetWindowTextW(field, text.data(), static_cast<int>(text.size() + 1))));
     return to_utf8(text);
@@ -153,7 +134,6 @@ void message_box(std::string_view text) {
         if (!form->has_value()) {
             continue;
         }
-        (*form)->remember_focus();
         HWND window = (*form)->window();
         if (window != owner && EnableWindow(window, FALSE) == FALSE) {
             disabled.push_back(window);
