@@ -3,6 +3,7 @@
 
 import contextlib
 import os
+import signal
 import subprocess
 import sys
 import tempfile
@@ -97,15 +98,39 @@ def text_of(accessible):
     return Atspi.Text.get_text(accessible, 0, -1)
 
 
-def setUpModule():
-    """On Wayland, a headless mutter of the test's own (no seat: no input, no active window), in a runtime folder."""
+def set_text_scaling(factor):
+    """The desktop's text scaling: GNOME's text-scaling-factor on Wayland; on X11 Xft/DPI, once the XSETTINGS
+    daemon has loaded it."""
     if WAYLAND:
-        runtime = unittest.enterModuleContext(tempfile.TemporaryDirectory(prefix="beam-tailor-"))
-        os.environ.update(XDG_RUNTIME_DIR=runtime, WAYLAND_DISPLAY="beam-tailor")
+        SETTINGS.write_text(f"[org/gnome/desktop/interface]\ntext-scaling-factor={factor}\n")
+        return
+    SETTINGS.write_text(f"Xft/DPI {round(96 * factor * 1024)}\n")
+    loads = XSETTINGSD_LOG.read_text().count("Loaded")
+    XSETTINGSD.send_signal(signal.SIGHUP)
+    poll("xsettingsd's new settings", lambda: XSETTINGSD_LOG.read_text().count("Loaded") > loads)
+
+
+def setUpModule():
+    """The desktop's settings, in a folder of the test's own: on X11 served by an XSETTINGS daemon; on Wayland
+    read by GTK from a key file, beside a headless mutter of the test's own (no seat: no input, no active window)."""
+    global SETTINGS, XSETTINGSD, XSETTINGSD_LOG
+    runtime = unittest.enterModuleContext(tempfile.TemporaryDirectory(prefix="beam-tailor-"))
+    if WAYLAND:
+        os.environ.update(XDG_RUNTIME_DIR=runtime, WAYLAND_DISPLAY="beam-tailor", XDG_CONFIG_HOME=runtime,
+                          GSETTINGS_BACKEND="keyfile")
+        SETTINGS = Path(runtime, "glib-2.0", "settings", "keyfile")
+        SETTINGS.parent.mkdir(parents=True)
+        set_text_scaling(1)
         mutter = subprocess.Popen(["mutter", "--headless", "--wayland", "--no-x11", "--wayland-display=beam-tailor",
                                    "--virtual-monitor=1600x1200"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         unittest.addModuleCleanup(lambda: (mutter.kill(), mutter.wait()))
         poll("mutter", lambda: os.path.exists(f"{runtime}/beam-tailor"))
+    else:
+        SETTINGS, XSETTINGSD_LOG = Path(runtime, "xsettingsd.conf"), Path(runtime, "xsettingsd.log")
+        SETTINGS.write_text(f"Xft/DPI {96 * 1024}\n")
+        XSETTINGSD = subprocess.Popen(["xsettingsd", "-c", SETTINGS], stderr=XSETTINGSD_LOG.open("w"))
+        unittest.addModuleCleanup(lambda: (XSETTINGSD.kill(), XSETTINGSD.wait()))
+        poll("xsettingsd", lambda: "Took ownership" in XSETTINGSD_LOG.read_text())
 
 
 class EndToEnd(unittest.TestCase):
@@ -173,28 +198,41 @@ class EndToEnd(unittest.TestCase):
         self.click(next(child for child in descendants(box) if child.get_name() == "OK"))
         poll("the box gone", lambda: not has(box, Atspi.StateType.SHOWING))
 
-    def check_windows(self, scale, text_scale=1):
-        """Checks both windows and closes them; returns each label's lines."""
+    def check_layout(self, windows, text_scale):
+        """Waits for each window's size and boxes at the text scale; returns each label's lines."""
+        label_lines = {}
+        for (caption, width, height, controls_in_twips), window in zip(WINDOWS, windows):
+            expected = ((pixels(width, text_scale), pixels(height, text_scale)),
+                        sorted((role, name, *(pixels(twips, text_scale) for twips in box))
+                               for role, name, *box in controls_in_twips))
+            poll(f"{caption!r} at text scale {text_scale}: {expected}", lambda: layout(window) == expected)
+            label_lines.update((label.get_name(), lines(label)) for label in controls(window).values()
+                               if label.get_role() == LABEL)
+        return label_lines
+
+    def check_windows(self, scale, text_scale=1, desktop_text_scaling=1):
+        """Checks both windows, with the desktop's text scaling changed while they are shown, and closes them;
+        returns each label's lines."""
         prompt, chooser = self.start(scale, text_scale=text_scale)
         if not WAYLAND:  # the prompt shown last, so active and on top, with the caret in its field
             self.assertEqual(xdotool("getactivewindow"), self.x_ids["Note"])
             self.focus(controls(prompt)["text"])
         self.assertEqual(text_of(controls(prompt)["text"]), f"{self.home}/.q3a")
 
-        label_lines = {}
-        for (caption, width, height, controls_in_twips), window in zip(WINDOWS, (prompt, chooser)):
+        label_lines = self.check_layout((prompt, chooser), text_scale)
+        if desktop_text_scaling != 1:  # every box follows the text
+            set_text_scaling(desktop_text_scaling)
+            self.addCleanup(set_text_scaling, 1)  # at the test's end
+            text_scale *= desktop_text_scaling
+            label_lines = self.check_layout((prompt, chooser), text_scale)
+        for (caption, width, height, controls_in_twips), window in [] if WAYLAND else zip(WINDOWS, (prompt, chooser)):
             width, height = pixels(width, text_scale), pixels(height, text_scale)
-            expected = sorted((role, name, *(pixels(twips, text_scale) for twips in box))
-                              for role, name, *box in controls_in_twips)
-            self.assertEqual(layout(window), ((width, height), expected))
-            label_lines.update((label.get_name(), lines(label)) for label in controls(window).values()
-                               if label.get_role() == LABEL)
-            if not WAYLAND:
-                self.assertIn(f"WIDTH={scale * width}\nHEIGHT={scale * height}",
-                              xdotool("getwindowgeometry", "--shell", self.x_ids[caption]))
-                xdotool("windowsize", self.x_ids[caption], str(scale * width * 3 // 2), str(scale * height // 2))
-                poll("the new size", lambda: window.get_extents(Atspi.CoordType.WINDOW).width > width)
-                self.assertEqual(layout(window)[1], expected, "after a resize")
+            boxes = layout(window)[1]
+            self.assertIn(f"WIDTH={scale * width}\nHEIGHT={scale * height}",
+                          xdotool("getwindowgeometry", "--shell", self.x_ids[caption]))
+            xdotool("windowsize", self.x_ids[caption], str(scale * width * 3 // 2), str(scale * height // 2))
+            poll("the new size", lambda: window.get_extents(Atspi.CoordType.WINDOW).width > width)
+            self.assertEqual(layout(window)[1], boxes, "after a resize")
         # The web address is not broken after "https://".
         self.assertIn("https://grimvolt.example.org/", [line.strip() for line in label_lines[CREDIT]])
 
@@ -213,10 +251,10 @@ class EndToEnd(unittest.TestCase):
     def test_windows_layout_focus_and_close_boxes_at_text_scales_1_to_2_and_scale_2(self):
         """Every box grows with the text size, so that no label needs more lines than at text scale 1."""
         at_scale_1 = self.check_windows(1)
-        for scale, text_scale in ((1, 1.5), (1, 2), (2, 1)):
-            with self.subTest(scale=scale, text_scale=text_scale):
+        for scale, text_scale, desktop_text_scaling in ((2, 1, 1), (1, 1.5, 4 / 3)):
+            with self.subTest(scale=scale, text_scale=text_scale, desktop_text_scaling=desktop_text_scaling):
                 self.path_file.unlink()
-                for label, shown in self.check_windows(scale, text_scale).items():
+                for label, shown in self.check_windows(scale, text_scale, desktop_text_scaling).items():
                     self.assertLessEqual(len(shown), len(at_scale_1[label]), label)
 
     def test_keys_and_clicks_swap_and_confirm_while_neither_window_takes_input(self):
