@@ -198,7 +198,7 @@ class EndToEnd(unittest.TestCase):
                 # Read through the Text interface: under AT-SPI 2.56 an accessible's own get_text takes no arguments.
                 self.assertEqual(Atspi.Text.get_text(controls(prompt)["text"], 0, -1), f"{self.home}/.q3a")
                 self.check_layout((prompt, chooser), scale, text_scale)
-                if desktop_text_scaling != 1 and not WAYLAND:  # a program follows it alike on both
+                if desktop_text_scaling != 1 and not WAYLAND:  # GTK takes it from an XSETTINGS daemon on X11
                     self.change_text_scaling(desktop_text_scaling)
                     self.check_layout((prompt, chooser), scale, text_scale * desktop_text_scaling)
                 # The web address's host is on one line with its scheme: not broken after "https://".
