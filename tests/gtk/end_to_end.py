@@ -170,9 +170,9 @@ class EndToEnd(unittest.TestCase):
         """The desktop's text scaling until the test's end, as Xft/DPI of an XSETTINGS daemon started now."""
         settings = self.scratch / "xsettingsd.conf"
         settings.write_text(f"Xft/DPI {round(96 * factor * 1024)}\n")
-        xsettingsd = subprocess.Popen(["xsettingsd", "-c", settings], stderr=subprocess.DEVNULL)
-        self.addCleanup(xsettingsd.wait)
-        self.addCleanup(xsettingsd.kill)
+        daemon = subprocess.Popen(["xsettingsd", "-c", settings], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(daemon.wait)
+        self.addCleanup(daemon.kill)
 
     def check_layout(self, windows, scale, text_scale):
         """Waits for each window's size and boxes at the text scale; on X11 then resizes it, which moves nothing."""
