@@ -45,7 +45,7 @@ std::vector<std::string> asked;  // of the front-end, in order
 constexpr const char* kDefault = "c:/program files/Quake III Arena";
 constexpr const char* kOldPack = "the pack in effect\r\n\x1a as the player left it";
 std::string prompt_text = std::string(3000, 'x');  // what the prompt's "ok" saves
-std::exception_ptr field_failure;                  // what reading the field throws instead, if anything
+std::exception_ptr thrown;  // by the scripted front-end's calls that may fail, if set ("throws E")
 #ifdef _WIN32
 constexpr int kInvalidName = ERROR_INVALID_NAME, kNoFolder = ERROR_PATH_NOT_FOUND, kIsAFolder = ERROR_ACCESS_DENIED,
               kEmpty = ERROR_HANDLE_EOF, kTooLong = ERROR_FILENAME_EXCED_RANGE;
@@ -374,22 +374,22 @@ TEST_F(Core, DurableStepsInOrder) {
 // Events and what the flow asks of the front-end at each, in order; the path file afterwards. A
 // failure in an event ends the program with the report, and so does the last window's closing, once.
 TEST_F(Core, FlowAsksTheFrontEndToShowAndEnd) {
-    const std::string saved = game + "\r\n", out_of_memory = flow::report_text(fileio::out_of_memory_failure());
+    const std::string saved = game + "\r\n", seeded = saved + kDefault + "\r\n",
+                      out_of_memory = flow::report_text(fileio::out_of_memory_failure());
     const std::pair<std::vector<std::string>, std::string> cases[] = {
-        {{"start", "make_windows", "set_prompt_text " + game, "show_chooser", "show_prompt"},
-         saved + kDefault + "\r\n"},
+        {{"start", "make_windows", "set_prompt_text " + game, "show_chooser", "show_prompt"}, seeded},
         {{"ok", "get_prompt_text", "close_prompt", "prompt closed", "chooser closed", "end"}, prompt_text + "\r\n"},
         {{"skin 2", "message_box Gv Skin selected", "chooser closed", "prompt closed", "end"}, saved},
-        {{"prompt closed", "field fails: length_error", "ok", "get_prompt_text", "message_box Error: too long", "end",
-          "chooser closed"},
+        {{"chooser closed", "throws length_error", "ok", "get_prompt_text", "message_box Error: too long", "end",
+          "prompt closed"},
          saved},
-        {{"field fails: 1", "ok", "get_prompt_text", "message_box Error: Unknown error", "end"}, saved},
-        {{"field fails: bad_alloc", "ok", "get_prompt_text", "message_box " + out_of_memory, "end"}, saved},
+        {{"throws 1", "start", "make_windows", "message_box Error: Unknown error", "end"}, saved},
+        {{"throws bad_alloc", "ok", "get_prompt_text", "message_box " + out_of_memory, "end"}, saved},
     };
     for (const auto& [script, path_file_bytes] : cases) {
         SCOPED_TRACE(::testing::PrintToString(script));
         asked.clear();
-        field_failure = nullptr;
+        thrown = nullptr;
         store.save(game);
         flow::Program program(store);
         const std::map<std::string, std::function<void()>> events{
@@ -398,10 +398,9 @@ TEST_F(Core, FlowAsksTheFrontEndToShowAndEnd) {
             {"skin 2", [&] { program.select(skins::kSkins[1]); }},
             {"prompt closed", [&] { program.closed(flow::Window::prompt); }},
             {"chooser closed", [&] { program.closed(flow::Window::chooser); }},
-            {"field fails: length_error",
-             [] { field_failure = std::make_exception_ptr(std::length_error("too long")); }},
-            {"field fails: 1", [] { field_failure = std::make_exception_ptr(1); }},
-            {"field fails: bad_alloc", [] { field_failure = std::make_exception_ptr(std::bad_alloc()); }}};
+            {"throws length_error", [] { thrown = std::make_exception_ptr(std::length_error("too long")); }},
+            {"throws 1", [] { thrown = std::make_exception_ptr(1); }},
+            {"throws bad_alloc", [] { thrown = std::make_exception_ptr(std::bad_alloc()); }}};
         for (const std::string& step : script) {
             if (events.contains(step)) {
                 asked.push_back(step);
@@ -416,14 +415,15 @@ TEST_F(Core, FlowAsksTheFrontEndToShowAndEnd) {
 }  // namespace
 }  // namespace beam
 
-// Each records what it is asked; the field holds prompt_text, or fails with field_failure.
+// Each records what it is asked; the field holds prompt_text. Making the windows and reading the field throw
+// what thrown holds, if anything.
 namespace beam::ui {
 // clang-format off
-void make_windows() { asked.emplace_back("make_windows"); }
+void make_windows() { asked.emplace_back("make_windows"); if (thrown) { std::rethrow_exception(thrown); } }
 void set_prompt_text(std::string_view text) { asked.push_back("set_prompt_text " + std::string(text)); }
 std::string get_prompt_text() {
     asked.emplace_back("get_prompt_text");
-    if (field_failure) { std::rethrow_exception(field_failure); }
+    if (thrown) { std::rethrow_exception(thrown); }
     return prompt_text;
 }
 void show_chooser() { asked.emplace_back("show_chooser"); }
