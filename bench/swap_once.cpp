@@ -7,6 +7,7 @@
 #include <string>
 
 #include "fileio/fileio.h"
+#include "flow/flow.h"
 
 #ifdef _WIN32
 #include "fileio/wide_text.h"
@@ -19,7 +20,7 @@ int swap_once(const std::string& source, const std::string& target) {
     try {
         beam::fileio::replace_with_copy(source, target);
     } catch (const beam::Failure& failure) {
-        std::fprintf(stderr, "%s\n", beam::report_text(failure).c_str());
+        std::fprintf(stderr, "%s\n", beam::flow::report_text(failure).c_str());
         return 1;
     }
     const auto took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);

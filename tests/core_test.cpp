@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -17,7 +18,6 @@
 #include "file_bytes.h"
 #include "fileio/fileio.h"
 #include "flow/flow.h"
-#include "flow/ui.h"
 #include "skins/skins.h"
 
 #ifdef _WIN32
@@ -45,6 +45,7 @@ std::vector<std::string> asked;  // of the front-end, in order
 constexpr const char* kDefault = "c:/program files/Quake III Arena";
 constexpr const char* kOldPack = "the pack in effect\r\n\x1a as the player left it";
 std::string prompt_text = std::string(3000, 'x');  // what the prompt's "ok" saves
+std::exception_ptr thrown;  // by the scripted front-end's calls that may fail, if set ("throws E")
 #ifdef _WIN32
 constexpr int kInvalidName = ERROR_INVALID_NAME, kNoFolder = ERROR_PATH_NOT_FOUND, kIsAFolder = ERROR_ACCESS_DENIED,
               kEmpty = ERROR_HANDLE_EOF, kTooLong = ERROR_FILENAME_EXCED_RANGE;
@@ -70,7 +71,7 @@ std::string failure_of(const std::function<void()>& step) {
     try {
         return step(), std::string();
     } catch (const Failure& failure) {
-        return report_text(failure);
+        return flow::report_text(failure);
     }
 }
 
@@ -105,7 +106,12 @@ class Core : public ::testing::Test {
     }
     // As the front-end runs a click (row 0: the prompt's "ok"): a failure ends in the error report.
     void select(int row) {
-        flow::Program(store).pressed(row == 0 ? nullptr : &skins::kSkins.at(static_cast<std::size_t>(row - 1)));
+        flow::Program program(store);
+        if (row == 0) {
+            program.ok();
+        } else {
+            program.select(skins::kSkins.at(static_cast<std::size_t>(row - 1)));
+        }
     }
     // Each fault, on a fresh game folder, ends in the error report; no file loses a byte, none is gained.
     void expect_nothing_lost(std::initializer_list<Fault> faults) {
@@ -258,7 +264,7 @@ TEST(ErrorReport, VeryLongPathIsShortenedInItsMiddle) {
     for (int letter = 0; letter < 1000; ++letter) {
         path += "\xC3\xA9";  // é: byte 400 is the second of a letter, so the head stops before it
     }
-    EXPECT_EQ(report_text({2, "No such file", path}),
+    EXPECT_EQ(flow::report_text({2, "No such file", path}),
               "Error 2: No such file\n" + path.substr(0, 399) + "..." + path.substr(path.size() - 400));
 }
 
@@ -366,31 +372,35 @@ TEST_F(Core, DurableStepsInOrder) {
 #endif
 
 // Events and what the flow asks of the front-end at each, in order; the path file afterwards. A
-// report ends the program, and so does the last window's closing, once.
+// failure in an event ends the program with the report, and so does the last window's closing, once.
 TEST_F(Core, FlowAsksTheFrontEndToShowAndEnd) {
-    const std::string saved = game + "\r\n";
+    const std::string saved = game + "\r\n", seeded = saved + kDefault + "\r\n",
+                      out_of_memory = flow::report_text(fileio::out_of_memory_failure());
     const std::pair<std::vector<std::string>, std::string> cases[] = {
-        {{"start", "set_prompt_text " + game, "show_chooser", "show_prompt"}, saved + kDefault + "\r\n"},
+        {{"start", "make_windows", "set_prompt_text " + game, "show_chooser", "show_prompt"}, seeded},
         {{"ok", "get_prompt_text", "close_prompt", "prompt closed", "chooser closed", "end"}, prompt_text + "\r\n"},
         {{"skin 2", "message_box Gv Skin selected", "chooser closed", "prompt closed", "end"}, saved},
-        {{"prompt closed", "throw length_error", "message_box Error: too long", "end", "chooser closed"}, saved},
-        {{"throw 1", "message_box Error: Unknown error", "end"}, saved},
-        {{"throw bad_alloc", "message_box " + report_text(fileio::out_of_memory_failure()), "end"}, saved},
+        {{"chooser closed", "throws length_error", "ok", "get_prompt_text", "message_box Error: too long", "end",
+          "prompt closed"},
+         saved},
+        {{"throws 1", "start", "make_windows", "message_box Error: Unknown error", "end"}, saved},
+        {{"throws bad_alloc", "ok", "get_prompt_text", "message_box " + out_of_memory, "end"}, saved},
     };
     for (const auto& [script, path_file_bytes] : cases) {
         SCOPED_TRACE(::testing::PrintToString(script));
         asked.clear();
+        thrown = nullptr;
         store.save(game);
         flow::Program program(store);
         const std::map<std::string, std::function<void()>> events{
-            {"start", [&] { program.run([&] { program.start_up(); }); }},
-            {"ok", [&] { program.pressed(nullptr); }},
-            {"skin 2", [&] { program.pressed(&skins::kSkins[1]); }},
-            {"throw length_error", [&] { program.run([] { throw std::length_error("too long"); }); }},
-            {"throw 1", [&] { program.run([] { throw 1; }); }},
-            {"throw bad_alloc", [&] { program.run([] { throw std::bad_alloc(); }); }},
+            {"start", [&] { program.start_up(); }},
+            {"ok", [&] { program.ok(); }},
+            {"skin 2", [&] { program.select(skins::kSkins[1]); }},
             {"prompt closed", [&] { program.closed(flow::Window::prompt); }},
-            {"chooser closed", [&] { program.closed(flow::Window::chooser); }}};
+            {"chooser closed", [&] { program.closed(flow::Window::chooser); }},
+            {"throws length_error", [] { thrown = std::make_exception_ptr(std::length_error("too long")); }},
+            {"throws 1", [] { thrown = std::make_exception_ptr(1); }},
+            {"throws bad_alloc", [] { thrown = std::make_exception_ptr(std::bad_alloc()); }}};
         for (const std::string& step : script) {
             if (events.contains(step)) {
                 asked.push_back(step);
@@ -405,11 +415,17 @@ TEST_F(Core, FlowAsksTheFrontEndToShowAndEnd) {
 }  // namespace
 }  // namespace beam
 
-// Each records what it is asked; the field holds prompt_text.
+// Each records what it is asked; the field holds prompt_text. Making the windows and reading the field throw
+// what thrown holds, if anything.
 namespace beam::ui {
 // clang-format off
+void make_windows() { asked.emplace_back("make_windows"); if (thrown) { std::rethrow_exception(thrown); } }
 void set_prompt_text(std::string_view text) { asked.push_back("set_prompt_text " + std::string(text)); }
-std::string get_prompt_text() { return asked.emplace_back("get_prompt_text"), prompt_text; }
+std::string get_prompt_text() {
+    asked.emplace_back("get_prompt_text");
+    if (thrown) { std::rethrow_exception(thrown); }
+    return prompt_text;
+}
 void show_chooser() { asked.emplace_back("show_chooser"); }
 void show_prompt() { asked.emplace_back("show_prompt"); }
 void close_prompt() { asked.emplace_back("close_prompt"); }

@@ -6,25 +6,32 @@
 #include <utility>
 
 #include "fileio/fileio.h"
-#include "flow/ui.h"
 
 namespace beam::flow {
 
 void Program::start_up() {
-    store_.seed();
-    ui::set_prompt_text(store_.read());
-    ui::show_chooser();
-    ui::show_prompt();
+    run([&] {
+        ui::make_windows();
+        store_.seed();
+        ui::set_prompt_text(store_.read());
+        ui::show_chooser();
+        ui::show_prompt();
+    });
 }
 
-void Program::pressed(const skins::Skin* skin) {
+void Program::ok() {
     run([&] {
-        if (skin != nullptr) {
-            skins::select(store_, *skin);
-        } else {
-            store_.save(ui::get_prompt_text());
-            ui::close_prompt();
-        }
+        store_.save(ui::get_prompt_text());
+        ui::close_prompt();
+    });
+}
+
+void Program::select(const skins::Skin& skin) {
+    run([&] {
+        const std::string game_folder = store_.read();
+        fileio::replace_with_copy(game_folder + std::string(skin.source_suffix),
+                                  game_folder + std::string(skins::kActivePackSuffix));
+        ui::message_box(skin.confirmation);
     });
 }
 
@@ -32,6 +39,18 @@ void Program::closed(Window window) {
     (window == Window::prompt ? prompt_open_ : chooser_open_) = false;
     if (!prompt_open_ && !chooser_open_) {
         end();
+    }
+}
+
+// An exception let through would unwind into the window system's frames, so every one ends
+// here. Memory running out is such a failure too (a mangled path file's first line may be
+// hundreds of megabytes); by the time it is reported, unwinding has given back what the event held.
+template <typename Action>
+void Program::run(Action&& action) {
+    try {
+        std::forward<Action>(action)();
+    } catch (...) {
+        report_handled_exception();
     }
 }
 
@@ -44,7 +63,7 @@ void Program::report_handled_exception() {
     } catch (const std::bad_alloc&) {
         text = report_text(fileio::out_of_memory_failure());
     } catch (const std::exception& exception) {
-        text = std::string("Error: ") + exception.what();
+        text = std::string("Error: ") + exception.what();  // the exception's text; it has no number
     } catch (...) {
         text = "Error: Unknown error";
     }
@@ -52,6 +71,7 @@ void Program::report_handled_exception() {
     end();
 }
 
+// Once: the file slot is closed and every window goes.
 void Program::end() {
     if (std::exchange(ended_, true)) {
         return;

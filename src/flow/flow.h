@@ -1,7 +1,14 @@
 #pragma once
 
+// The program's rules, the same for every front-end. The front-end makes one Program and tells it
+// of each event; the Program asks the front-end, through the ui:: functions below, to show and
+// to end. Whatever fails or throws in an event ends the program with the error report; the
+// program ends once, with its last window or with the report.
+
+#include <string>
 #include <string_view>
 
+#include "fileio/failure.h"
 #include "pathstore/pathstore.h"
 #include "skins/skins.h"
 
@@ -9,46 +16,26 @@ namespace beam::flow {
 
 inline constexpr std::string_view kApplicationTitle = "Beam Tailor";
 
-// The program's two windows.
 enum class Window { prompt, chooser };
 
-// The program's rules from its start-up to its end, the same for every front-end: what each
-// window's events do to the path file and the pack, and what the front-end (flow/ui.h) shows.
 class Program {
   public:
     explicit Program(PathStore& store) : store_(store) {}
 
-    // The path prompt's load step: seeds and reads the path file, fills the prompt's field and
-    // shows the skin chooser, then the prompt. A step to run, after the front-end has built what
-    // it needs for it.
+    // The windows made, the path file seeded and read into the prompt's field, the chooser shown
+    // and the prompt over it.
     void start_up();
-    // A push button was pressed: a chooser button selects its skin; the prompt's one button,
-    // which has none, is "ok": it saves the field's text and closes the prompt.
-    void pressed(const skins::Skin* skin);
-    // A window has closed, by its close box, by "ok" or at the end: the program ends with its
-    // last window, unless it has ended already.
+    // The prompt's button: the field's text saved, the prompt closed.
+    void ok();
+    // A chooser button: a copy of skin's source in place of the active pack, then confirmed.
+    void select(const skins::Skin& skin);
+    // A window has gone, by its close box, by "ok" or at the end.
     void closed(Window window);
 
-    // Runs one action from start to finish; the first step that fails ends it, and the program
-    // with it, through the error report. Whatever it throws ends there: an exception let through
-    // would unwind into the window system's frames. Memory running out is such a failure too (a
-    // mangled path file's first line may be hundreds of megabytes); by the time it is reported,
-    // unwinding has given back what the action held.
-    template <typename Action>
-    void run(Action&& action) {
-        try {
-            action();
-        } catch (...) {
-            report_handled_exception();
-        }
-    }
-
   private:
-    // The error report for the exception being handled, then the program's end: a failure as
-    // report_text says, memory running out in the system's words, any other exception by its
-    // text, which carries no error number.
+    template <typename Action>
+    void run(Action&& action);
     void report_handled_exception();
-    // The program's end, once: the file slot is closed and every window goes.
     void end();
 
     PathStore& store_;
@@ -57,4 +44,29 @@ class Program {
     bool ended_ = false;
 };
 
+// "Error 2: No such file or directory", and on the line below the path, if there is one.
+std::string report_text(const Failure& failure);
+
 }  // namespace beam::flow
+
+// What a front-end does for the Program: each front-end implements these once, and the build
+// links exactly one.
+namespace beam::ui {
+
+// Makes both windows, hidden.
+void make_windows();
+void set_prompt_text(std::string_view text);
+// The field's text exactly as typed, possibly empty.
+std::string get_prompt_text();
+// Shows a window, not modal, and returns at once.
+void show_chooser();
+void show_prompt();
+// Closes the prompt for good; the chooser stays.
+void close_prompt();
+// Text with the application's title as caption and one OK button, modal to the whole program;
+// returns when it has been dismissed.
+void message_box(std::string_view text);
+// Every window goes, and the program ends.
+void end();
+
+}  // namespace beam::ui

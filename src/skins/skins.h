@@ -3,8 +3,6 @@
 #include <array>
 #include <string_view>
 
-#include "pathstore/pathstore.h"
-
 namespace beam::skins {
 
 // One button of the skin chooser.
@@ -22,9 +20,5 @@ inline constexpr std::array<Skin, 3> kSkins{{
 
 // The pack the mod loads, replaced by every selection.
 inline constexpr std::string_view kActivePackSuffix = "/grimvolt/pakskin.pk3";
-
-// Puts a copy of skin's source in place of the active pack of the game folder the path file
-// names, then confirms it in a message box.
-void select(PathStore& store, const Skin& skin);
 
 }  // namespace beam::skins

@@ -9,7 +9,6 @@
 #include <utility>
 
 #include "flow/flow.h"
-#include "flow/ui.h"
 #include "skins/skins.h"
 #include "ui/gtk/exact_fixed.h"
 #include "ui/gtk/gobject_ptr.h"
@@ -25,8 +24,8 @@ constexpr double kDefaultResolution = 96;
 constexpr int kMessageMargin = 18;
 constexpr int kTitleBarButtons = 4;
 
-// What the contract's free functions act on: one program, one of each window.
-struct Program {
+// What the ui:: functions act on: the program's rules, one of each window.
+struct FrontEnd {
     GtkApplication* app = nullptr;
     std::optional<flow::Program> flow;
     GtkWidget* prompt = nullptr;
@@ -50,19 +49,24 @@ ReadableText readable(std::string_view text) {
     return {g_utf8_make_valid(bytes.data(), static_cast<gssize>(bytes.size())), g_free};
 }
 
-Program program;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables): the contract is free functions
+FrontEnd front_end;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables): the ui:: functions are free
 
 // Twips in logical pixels at the font resolution, so that boxes grow with the text in them.
 int pixels(int twips) {
-    return static_cast<int>(std::lround(twips * program.resolution / layout::kTwipsPerInch));
+    return static_cast<int>(std::lround(twips * front_end.resolution / layout::kTwipsPerInch));
 }
 
 // Runs a button's press if the button is still on screen: its window may have closed meanwhile.
 gboolean run_press(gpointer button) {
     if (gtk_widget_get_realized(GTK_WIDGET(button)) != FALSE) {
-        program.flow->pressed(static_cast<const skins::Skin*>(g_object_get_data(G_OBJECT(button), "skin")));
+        const auto* skin = static_cast<const skins::Skin*>(g_object_get_data(G_OBJECT(button), "skin"));
+        if (skin != nullptr) {
+            front_end.flow->select(*skin);
+        } else {
+            front_end.flow->ok();
+        }
     }
-    program.press_waiting = false;
+    front_end.press_waiting = false;
     return G_SOURCE_REMOVE;
 }
 
@@ -71,20 +75,20 @@ gboolean run_press(gpointer button) {
 // message box it opens is dismissed, so that the box could be neither read nor answered through
 // it. A press while another waits or runs is dropped, as a click on a window under a modal box is.
 void on_button_clicked(GtkButton* button, gpointer /*unused*/) {
-    if (!std::exchange(program.press_waiting, true)) {
+    if (!std::exchange(front_end.press_waiting, true)) {
         g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, run_press, g_object_ref(button), g_object_unref);
     }
 }
 
 // A window's close box closes that window alone.
 void on_window_destroyed(GtkWidget* window, gpointer /*unused*/) {
-    if (window == program.prompt) {
-        program.prompt = nullptr;
-        program.field = nullptr;
-        program.flow->closed(flow::Window::prompt);
+    if (window == front_end.prompt) {
+        front_end.prompt = nullptr;
+        front_end.field = nullptr;
+        front_end.flow->closed(flow::Window::prompt);
     } else {
-        program.chooser = nullptr;
-        program.flow->closed(flow::Window::chooser);
+        front_end.chooser = nullptr;
+        front_end.flow->closed(flow::Window::chooser);
     }
 }
 
@@ -119,8 +123,8 @@ GtkWidget* new_control(const layout::Control& control) {
             return label;
         }
         case layout::ControlKind::text_field:  // the prompt's one field, which the contract reads and fills
-            program.field = gtk_entry_new();
-            return program.field;
+            front_end.field = gtk_entry_new();
+            return front_end.field;
         case layout::ControlKind::push_button: {
             GtkWidget* button = gtk_button_new_with_label(text.c_str());
             // The skin the button selects, null for the prompt's button. GLib keeps data as a
@@ -177,7 +181,7 @@ GtkWidget* new_window(const layout::Window& window) {
     gtk_container_add(GTK_CONTAINER(toplevel), form);
     place_controls(toplevel, window);
     gtk_widget_show_all(form);
-    gtk_application_add_window(program.app, GTK_WINDOW(toplevel));
+    gtk_application_add_window(front_end.app, GTK_WINDOW(toplevel));
     g_signal_connect(toplevel, "destroy", G_CALLBACK(on_window_destroyed), nullptr);
     return toplevel;
 }
@@ -190,12 +194,12 @@ double font_resolution(GdkScreen* screen) {
 // The desktop's text scaling (gtk-xft-dpi, which GTK passes on to the screen) or the screen's
 // resolution changed: every box follows the text.
 void on_resolution_changed(GdkScreen* screen, GParamSpec* /*property*/, gpointer /*unused*/) {
-    program.resolution = font_resolution(screen);
-    if (program.prompt != nullptr) {
-        place_controls(program.prompt, layout::kPrompt);
+    front_end.resolution = font_resolution(screen);
+    if (front_end.prompt != nullptr) {
+        place_controls(front_end.prompt, layout::kPrompt);
     }
-    if (program.chooser != nullptr) {
-        place_controls(program.chooser, layout::kChooser);
+    if (front_end.chooser != nullptr) {
+        place_controls(front_end.chooser, layout::kChooser);
     }
 }
 
@@ -206,7 +210,7 @@ void on_resolution_changed(GdkScreen* screen, GParamSpec* /*property*/, gpointer
 // box, which stands alone, and has nothing to warn about.
 GtkWidget* new_message_box(std::string_view text) {
     const std::string title(flow::kApplicationTitle);
-    GtkWidget* dialog = gtk_dialog_new_with_buttons(title.c_str(), gtk_application_get_active_window(program.app),
+    GtkWidget* dialog = gtk_dialog_new_with_buttons(title.c_str(), gtk_application_get_active_window(front_end.app),
                                                     GTK_DIALOG_MODAL, "OK", GTK_RESPONSE_OK, nullptr);
     atk_object_set_role(gtk_widget_get_accessible(dialog), ATK_ROLE_ALERT);
     GtkWidget* label = gtk_label_new(readable(text).get());
@@ -231,47 +235,51 @@ GtkWidget* new_message_box(std::string_view text) {
 }  // namespace
 
 void start(GtkApplication* app, PathStore& store) {
-    program.app = app;
-    program.flow.emplace(store);
+    front_end.app = app;
+    front_end.flow.emplace(store);
     GdkScreen* screen = gdk_screen_get_default();
-    program.resolution = font_resolution(screen);
+    front_end.resolution = font_resolution(screen);
     g_signal_connect(screen, "notify::resolution", G_CALLBACK(on_resolution_changed), nullptr);
-    program.prompt = new_window(layout::kPrompt);
-    program.chooser = new_window(layout::kChooser);
-    program.flow->run([] { program.flow->start_up(); });
+    front_end.flow->start_up();
 }
 
 }  // namespace beam::gtk
 
 namespace beam::ui {
 
+using gtk::front_end;
 using gtk::new_message_box;
-using gtk::program;
+using gtk::new_window;
 using gtk::readable;
 using gtk::ReadableText;
 
+void make_windows() {
+    front_end.prompt = new_window(layout::kPrompt);
+    front_end.chooser = new_window(layout::kChooser);
+}
+
 void set_prompt_text(std::string_view text) {
     const ReadableText shown = readable(text);
-    program.stored_prompt_text = text;
-    program.shown_prompt_text = shown.get();
-    gtk_entry_set_text(GTK_ENTRY(program.field), shown.get());
+    front_end.stored_prompt_text = text;
+    front_end.shown_prompt_text = shown.get();
+    gtk_entry_set_text(GTK_ENTRY(front_end.field), shown.get());
 }
 
 std::string get_prompt_text() {
-    std::string text = gtk_entry_get_text(GTK_ENTRY(program.field));
-    return text == program.shown_prompt_text ? program.stored_prompt_text : text;
+    std::string text = gtk_entry_get_text(GTK_ENTRY(front_end.field));
+    return text == front_end.shown_prompt_text ? front_end.stored_prompt_text : text;
 }
 
 void show_chooser() {
-    gtk_widget_show(program.chooser);
+    gtk_widget_show(front_end.chooser);
 }
 
 void show_prompt() {
-    gtk_window_present(GTK_WINDOW(program.prompt));
+    gtk_window_present(GTK_WINDOW(front_end.prompt));
 }
 
 void close_prompt() {
-    gtk_widget_destroy(program.prompt);
+    gtk_widget_destroy(front_end.prompt);
 }
 
 void message_box(std::string_view text) {
@@ -281,12 +289,12 @@ void message_box(std::string_view text) {
 }
 
 void end() {
-    for (GtkWidget* window : {program.prompt, program.chooser}) {
+    for (GtkWidget* window : {front_end.prompt, front_end.chooser}) {
         if (window != nullptr) {
             gtk_widget_destroy(window);
         }
     }
-    g_application_quit(G_APPLICATION(program.app));
+    g_application_quit(G_APPLICATION(front_end.app));
 }
 
 }  // namespace beam::ui

@@ -6,8 +6,8 @@
 
 namespace beam::gtk {
 
-// Builds both windows for app, runs the path prompt's load step and then shows the prompt,
-// unless the load step failed and the program has ended.
+// Starts the program's rules for app: its windows made, the path file read, both windows shown,
+// unless the start-up failed and the program has ended.
 void start(GtkApplication* app, PathStore& store);
 
 }  // namespace beam::gtk

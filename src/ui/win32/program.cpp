@@ -9,7 +9,6 @@
 
 #include "fileio/wide_text.h"
 #include "flow/flow.h"
-#include "flow/ui.h"
 #include "pathstore/pathstore.h"
 #include "ui/layout.h"
 #include "ui/win32/form.h"
@@ -18,9 +17,9 @@ namespace beam::win32 {
 
 namespace {
 
-// The running program: its path file, the rules that act on it, and its two windows, each while
-// it is open.
-struct Program {
+// What the ui:: functions act on: the path file, the program's rules that act on it, and the two
+// windows, each while it is open.
+struct FrontEnd {
     PathStore store{"c:/q3path.cfg", "c:/program files/Quake III Arena"};
     flow::Program flow{store};
     HINSTANCE instance = nullptr;
@@ -30,17 +29,21 @@ struct Program {
     int show_command = SW_SHOW;
 };
 
-Program& program() {
-    static Program running;
+FrontEnd& front_end() {
+    static FrontEnd running;
     return running;
 }
 
 void button_clicked(const layout::Control& button) {
-    program().flow.pressed(button.skin);
+    if (button.skin != nullptr) {
+        front_end().flow.select(*button.skin);
+    } else {
+        front_end().flow.ok();
+    }
 }
 
 void window_destroyed(HWND window) {
-    Program& running = program();
+    FrontEnd& running = front_end();
     for (auto [form, which] :
          {std::pair{&running.prompt, flow::Window::prompt}, {&running.chooser, flow::Window::chooser}}) {
         if (form->has_value() && (*form)->window() == window) {
@@ -58,7 +61,7 @@ static_assert(layout::kPromptControls[kPathField].kind == layout::ControlKind::t
 
 // Shows a window: the first one as the program was started, any other plainly.
 void show_form(const Form& form) {
-    form.show(std::exchange(program().show_command, SW_SHOW));
+    form.show(std::exchange(front_end().show_command, SW_SHOW));
 }
 
 }  // namespace
@@ -67,16 +70,11 @@ int run_program(HINSTANCE instance, int show) {
     const INITCOMMONCONTROLSEX common_controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&common_controls);
 
-    Program& running = program();
+    FrontEnd& running = front_end();
     running.instance = instance;
     // Started hidden, the program would have no window to be worked with.
     running.show_command = show == SW_HIDE ? SW_SHOW : show;
-    // The path prompt's load step runs before any window is visible.
-    running.flow.run([&] {
-        Form::register_class(instance);
-        running.prompt.emplace(layout::kPrompt, instance, kEvents);
-        running.flow.start_up();
-    });
+    running.flow.start_up();
 
     MSG message{};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -94,32 +92,37 @@ int run_program(HINSTANCE instance, int show) {
 
 namespace beam::ui {
 
-using win32::program;
+using win32::front_end;
+
+void make_windows() {
+    win32::FrontEnd& running = front_end();
+    win32::Form::register_class(running.instance);
+    running.prompt.emplace(layout::kPrompt, running.instance, win32::kEvents);
+    running.chooser.emplace(layout::kChooser, running.instance, win32::kEvents);
+}
 
 void set_prompt_text(std::string_view text) {
-    SetWindowTextW(program().prompt->control(win32::kPathField), to_wide(text).c_str());
+    SetWindowTextW(front_end().prompt->control(win32::kPathField), to_wide(text).c_str());
 }
 
 std::string get_prompt_text() {
     // The length may count more than the text holds, never less: the copy says how much it holds.
-    HWND field = program().prompt->control(win32::kPathField);
+    HWND field = front_end().prompt->control(win32::kPathField);
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(field)), L'\0');
     text.resize(static_cast<std::size_t>(GetWindowTextW(field, text.data(), static_cast<int>(text.size() + 1))));
     return to_utf8(text);
 }
 
 void show_chooser() {
-    win32::Program& running = program();
-    running.chooser.emplace(layout::kChooser, running.instance, win32::kEvents);
-    win32::show_form(*running.chooser);
+    win32::show_form(*front_end().chooser);
 }
 
 void show_prompt() {
-    win32::show_form(*program().prompt);
+    win32::show_form(*front_end().prompt);
 }
 
 void close_prompt() {
-    DestroyWindow(program().prompt->window());
+    DestroyWindow(front_end().prompt->window());
 }
 
 void message_box(std::string_view text) {
@@ -130,7 +133,7 @@ void message_box(std::string_view text) {
     // windows, as this does.
     HWND owner = GetActiveWindow();
     std::vector<HWND> disabled;
-    for (std::optional<win32::Form>* form : {&program().prompt, &program().chooser}) {
+    for (std::optional<win32::Form>* form : {&front_end().prompt, &front_end().chooser}) {
         if (!form->has_value()) {
             continue;
         }
@@ -146,7 +149,7 @@ void message_box(std::string_view text) {
 }
 
 void end() {
-    win32::Program& running = program();
+    win32::FrontEnd& running = front_end();
     for (std::optional<win32::Form>* form : {&running.prompt, &running.chooser}) {
         if (form->has_value()) {
             DestroyWindow((*form)->window());

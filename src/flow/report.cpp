@@ -1,8 +1,9 @@
-#include "fileio/failure.h"
+#include "flow/flow.h"
 
+#include <string>
 #include <string_view>
 
-namespace beam {
+namespace beam::flow {
 
 namespace {
 
@@ -48,4 +49,4 @@ std::string report_text(const Failure& failure) {
     return failure.path.empty() ? headline : headline + "\n" + shown_path(failure.path);
 }
 
-}  // namespace beam
+}  // namespace beam::flow
