@@ -296,8 +296,7 @@ TEST_F(Core, RootsFaultsLoseNothingAndTheNewPackKeepsModeAndGroup) {
     };
     const auto file_size_limit = [&] {
         ::signal(SIGXFSZ, SIG_IGN);  // the write fails instead of ending the process
-        static constexpr rlimit kSmall{2000, RLIM_INFINITY};
-        static constexpr rlimit kNone{RLIM_INFINITY, RLIM_INFINITY};
+        static constexpr rlimit kSmall{2000, RLIM_INFINITY}, kNone{RLIM_INFINITY, RLIM_INFINITY};
         ::setrlimit(RLIMIT_FSIZE, &kSmall);
         return undo([] { ::setrlimit(RLIMIT_FSIZE, &kNone); });
     };
@@ -314,10 +313,11 @@ TEST_F(Core, RootsFaultsLoseNothingAndTheNewPackKeepsModeAndGroup) {
                          {0, file_size_limit, EFBIG, path_file}});  // a save that does not fit keeps the old line
     // The new pack keeps the old mode, group and ACL (nobody, as a server, may read it) whatever the umask.
     SetUp();
-    ASSERT_TRUE(::chmod(pack.c_str(), 0640) == 0 && ::chown(pack.c_str(), 0, 4321) == 0 &&
-                std::system(("setfacl -m u:nobody:r " + pack).c_str()) == 0);
+    ASSERT_TRUE(::setenv("PACK", pack.c_str(), 1) == 0 && ::setenv("ACL", (root + "/acl").c_str(), 1) == 0 &&
+                ::chmod(pack.c_str(), 0640) == 0 && ::chown(pack.c_str(), 0, 4321) == 0 &&
+                std::system("setfacl -m u:nobody:r \"$PACK\"") == 0);
     const auto who_may_read = [&] {  // mode, group and ACL, as getfacl shows them
-        EXPECT_EQ(std::system(("getfacl -np " + pack + " >" + root + "/acl").c_str()), 0);
+        EXPECT_EQ(std::system("getfacl -np \"$PACK\" >\"$ACL\""), 0);
         return bytes_of(root + "/acl");
     };
     const std::string before = who_may_read();
@@ -419,13 +419,10 @@ TEST_F(Core, FlowAsksTheFrontEndToShowAndEnd) {
 // what thrown holds, if anything.
 namespace beam::ui {
 // clang-format off
-void make_windows() { asked.emplace_back("make_windows"); if (thrown) { std::rethrow_exception(thrown); } }
+void record_or_throw(const char* call) { asked.emplace_back(call); if (thrown) { std::rethrow_exception(thrown); } }
+void make_windows() { record_or_throw("make_windows"); }
 void set_prompt_text(std::string_view text) { asked.push_back("set_prompt_text " + std::string(text)); }
-std::string get_prompt_text() {
-    asked.emplace_back("get_prompt_text");
-    if (thrown) { std::rethrow_exception(thrown); }
-    return prompt_text;
-}
+std::string get_prompt_text() { record_or_throw("get_prompt_text"); return prompt_text; }
 void show_chooser() { asked.emplace_back("show_chooser"); }
 void show_prompt() { asked.emplace_back("show_prompt"); }
 void close_prompt() { asked.emplace_back("close_prompt"); }
