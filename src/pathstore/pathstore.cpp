@@ -103,10 +103,13 @@ bool FirstFieldParser::feed(std::string_view bytes) {
         }
         // A mangled file may hold gigabytes without a line end: nothing after the longest path
         // the system takes can make the field a folder.
-        too_long_ = text_.size() > fileio::kLongestPath;
-        complete_ = complete_ || too_long_;
+        complete_ = complete_ || too_long();
     }
     return complete_;
+}
+
+bool FirstFieldParser::too_long() const {
+    return text_.size() > fileio::kLongestPath;
 }
 
 std::string FirstFieldParser::field() const {

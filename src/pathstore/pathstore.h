@@ -43,11 +43,10 @@ class FirstFieldParser {
     // The field, once it is complete or the file has ended.
     [[nodiscard]] std::string field() const;
     // Whether the field runs on past the longest path the system takes; it is then cut there.
-    [[nodiscard]] bool too_long() const { return too_long_; }
+    [[nodiscard]] bool too_long() const;
 
   private:
     bool quoted_ = false;
-    bool too_long_ = false;
     bool complete_ = false;
     std::string text_;
 };
