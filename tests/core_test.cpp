@@ -256,10 +256,11 @@ TEST_F(Core, SwapRemovesLeftoverCopiesOnly) {
 TEST(ErrorReport, VeryLongPathIsShortenedInItsMiddle) {
     std::string path = "/";
     for (int letter = 0; letter < 1000; ++letter) {
-        path += "\xC3\xA9";  // é: byte 400 is the second of a letter, so the head stops before it
+        path += "\xC3\xA9";  // é
     }
+    path += "/q3path.cfg";  // so that byte 400 from either end is the second of a letter: each end keeps 399
     EXPECT_EQ(report_text({2, "No such file", path}),
-              "Error 2: No such file\n" + path.substr(0, 399) + "..." + path.substr(path.size() - 400));
+              "Error 2: No such file\n" + path.substr(0, 399) + "..." + path.substr(path.size() - 399));
 }
 
 #ifdef _WIN32
@@ -340,7 +341,8 @@ TEST(File, EndingSoonerThanItsSizeSaysIsTheEndOfTheFile) {                     /
     EXPECT_EQ(failure_of([&] { pseudo.last_bytes(1); }), "Error 61: No data available\n/sys/kernel/uevent_seqnum");
 }
 
-// As strace sees a swap (the copy created exclusively, flushed, renamed over the pack, the folder flushed), a save.
+// As strace sees a swap (the copy created exclusively, filled, flushed, renamed over the pack, the folder flushed),
+// and a save (written, then flushed).
 TEST_F(Core, DurableStepsInOrder) {
     if (std::getenv("BEAM_ONE_SWAP") != nullptr) {  // the traced run: a swap, then a save
         select(1), select(0);
@@ -350,17 +352,19 @@ TEST_F(Core, DurableStepsInOrder) {
     // Paths reach the shell in variables, whatever they hold; LeakSanitizer cannot run under strace.
     ::setenv("TRACE", trace.c_str(), 1), ::setenv("TESTS", fs::read_symlink("/proc/self/exe").c_str(), 1);
     const char* traced =
-        "BEAM_ONE_SWAP=1 ASAN_OPTIONS=detect_leaks=0 strace -f -e trace=openat,fsync,rename,renameat2 "
+        "BEAM_ONE_SWAP=1 ASAN_OPTIONS=detect_leaks=0 strace -f "
+        "-e trace=openat,write,copy_file_range,ioctl,fsync,rename,renameat2 "
         "-o \"$TRACE\" \"$TESTS\" --gtest_filter=Core.DurableStepsInOrder >/dev/null";
     if (std::system("strace -o /dev/null true 2>/dev/null") != 0) {
         GTEST_SKIP() << "strace cannot trace here";
     }
     ASSERT_EQ(std::system(traced), 0);
     const std::regex in_order(
-        R"(pakskin\.pk3\.[0-9a-f]{8}\.tmp", [^\n]*O_CREAT\|O_EXCL[^\n]* = (\d+)[\s\S]*fsync\(\1\))"
+        R"(pakskin\.pk3\.[0-9a-f]{8}\.tmp", [^\n]*O_CREAT\|O_EXCL[^\n]* = (\d+))"
+        R"([\s\S]*(?:write\(\1,|copy_file_range\(\d+, NULL, \1,|ioctl\(\1, [^\n]*FICLONE[^\n]* = 0)[\s\S]*fsync\(\1\))"
         R"([\s\S]*rename[^\n]*\.tmp", "[^"]*/pakskin\.pk3"[\s\S]*/grimvolt", [^\n]*O_DIRECTORY)"
         R"([^\n]* = (\d+)[\s\S]*fsync\(\2\))"
-        R"([\s\S]*q3path\.cfg", O_WRONLY[^\n]* = (\d+)[\s\S]*fsync\(\3\))");
+        R"([\s\S]*q3path\.cfg", O_WRONLY[^\n]* = (\d+)[\s\S]*write\(\3,[\s\S]*fsync\(\3\))");
     EXPECT_TRUE(std::regex_search(bytes_of(trace), in_order)) << bytes_of(trace);
 }
 #endif
