@@ -318,7 +318,7 @@ TEST_F(Core, RootsFaultsLoseNothingAndTheNewPackKeepsModeAndGroup) {
     EXPECT_TRUE(::waitpid(child, &status, 0) == child && WEXITSTATUS(status) != 1);
     EXPECT_TRUE(WEXITSTATUS(status) == 2 ? who_may_read() == before
                                          : who_may_read().ends_with("group: 0\nuser::rw-\ngroup::r--\nother::---\n\n"));
-    put(pack + ".tmp", "a killed swap's copy of a read-only pack, which nobody may not write, but replace");
+    put(pack + ".tmp", "a killed swap's copy, read-only, root's: nobody cannot write it but may replace it");
     fs::permissions(pack + ".tmp", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     as_nobody_with(mod, static_cast<fs::perms>(0333))(), select(1);  // as nobody until the statement's end
     EXPECT_EQ(message_boxes, (std::vector<std::string>{"Gv Skin selected", "Old Q3 Skin selected"}));
