@@ -1,7 +1,5 @@
 #include <fcntl.h>
-#include <linux/fs.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -169,16 +167,13 @@ std::string from_file_text(std::string_view bytes) {
 
 namespace {
 
-// Copies the rest of from into to: by sharing blocks where the file system can, else inside the
-// kernel, else through a buffer. The kernel's copy does not tell whether reading or writing
-// failed it, so after any failure the buffer takes over: its read or write fails in turn and
-// names the file concerned.
+// Copies the rest of from into to inside the kernel, which shares the blocks where the file
+// system can (a reflink on XFS or Btrfs), or else through a buffer. The kernel's copy does not
+// tell whether reading or writing failed it, so after any failure the buffer takes over: its
+// read or write fails in turn and names the file concerned.
 void copy_contents(File& from, File& to) {
     const int from_fd = descriptor(from.native_handle());
     const int to_fd = descriptor(to.native_handle());
-    if (::ioctl(to_fd, FICLONE, from_fd) == 0) {
-        return;
-    }
     for (;;) {
         const ssize_t count = ::copy_file_range(from_fd, nullptr, to_fd, nullptr, std::size_t{1} << 30, 0);
         if (count == 0) {
