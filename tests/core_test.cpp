@@ -205,12 +205,14 @@ TEST_F(Core, SwapFailuresLoseNothing) {
     });
 }
 
-// Two swaps of one pack at once both succeed, whole; the first takes over a killed swap's copy, longer than its own.
+// A swap takes over a killed swap's copy, longer than its own; then two swaps of one pack at once both succeed, whole.
 TEST_F(Core, TwoSwapsOfOnePackAtOnceAfterAKilledOneSucceed) {
     put(source(1), std::string(8U << 20, '1'));
     put(source(2), std::string(8U << 20, '2'));
     put(pack + ".tmp", std::string((8U << 20) + 1, 'k'));
     const auto swap = [&](int row) { EXPECT_NO_THROW(fileio::replace_with_copy(source(row), pack)); };
+    swap(1);
+    EXPECT_TRUE(bytes_of(pack) == bytes_of(source(1)) && files() == 4);
     for (int round = 1; round <= 5; ++round) {
         std::thread other(swap, 1);
         swap(2);
