@@ -191,13 +191,16 @@ void copy_contents(File& from, File& to) {
 // which nothing holds, is taken over. The lock is on the file, not the name, so the name is then
 // checked to still be the locked file: a swap that held it has moved it over the pack or removed
 // it meanwhile, and the name is opened afresh. On a file system without locks it stays unlocked.
+// What is truncated is only ever a plain file of that one name: anything else there (a FIFO,
+// opened without blocking; a hard link to another file) is unlinked and the name made afresh.
 File take_copy(const std::string& copy_name, const std::string& folder) {
     for (;;) {
-        int fd = ::open(copy_name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+        int fd = ::open(copy_name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
         const int open_error = errno;
-        const bool writable = fd >= 0;
-        if (!writable && open_error == EACCES) {
-            fd = ::open(copy_name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);  // a killed swap's read-only copy
+        bool writable = fd >= 0;
+        if (!writable && (open_error == EACCES || open_error == ENXIO)) {
+            // A killed swap's read-only copy, or a FIFO without a reader.
+            fd = ::open(copy_name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         }
         if (fd < 0) {
             throw os_failure(open_error, folder);  // the folder refused it, not the pack
@@ -210,11 +213,12 @@ File take_copy(const std::string& copy_name, const std::string& folder) {
             held.st_dev != named.st_dev) {
             continue;
         }
+        writable = writable && S_ISREG(held.st_mode) && held.st_nlink == 1;
         if (writable) {
             return copy;
         }
         if (::unlink(copy_name.c_str()) != 0) {  // then made afresh, writable
-            throw os_failure(open_error, folder);
+            throw last_os_failure(folder);
         }
     }
 }
