@@ -97,37 +97,22 @@ void copy_through_buffer(File& from, File& to);
 std::string to_file_text(std::string_view utf8, const std::string& path);
 std::string from_file_text(std::string_view bytes);
 
-// Puts a byte-for-byte copy of source in place of target, which must exist. The copy is created
-// under a fresh name beside target, written through the handle that created it, flushed to disk
-// and renamed over target in one step, so target always holds either its old bytes or the whole
-// copy; on failure it is left untouched and the copy removed. A source that is target itself (a
-// hard link) is copied all the same, which changes no byte. The copy takes target's mode, group
-// and access ACL, as far as the system lets this user give them. A failed read is reported against
-// source; a failure of the copy's own steps (its creation, writes and flush) against its folder,
-// whose room, quota or disk it is, since the copy is gone by then and the pack unchanged; a pack
-// that is missing or cannot be replaced against target.
-//
-// Leftovers and racing swaps, one rule on both systems: a swap holds its copy from its creation
-// until after the rename in a way that removing it must take too (Linux: an exclusive flock,
-// which the removal takes before it unlinks; Windows: an open handle, which the removal's opening
-// for deletion without sharing runs into). A killed swap holds nothing, so each swap first removes
-// the copies beside target, of exactly the temporary_name_beside pattern, that it can take: those
-// of killed swaps, never a running one's. On Linux the lock follows the creation, so a swap whose
-// copy another one took in that moment finds it unlinked, and makes another.
+// Puts a byte-for-byte copy of source in place of target, which must exist. The copy is made
+// under copy_name_beside(target), flushed to disk and renamed over target in one step, so target
+// always holds either its old bytes or the whole copy; on failure it is left untouched and the
+// copy removed. A source that is target itself (a hard link) is copied all the same, which changes
+// no byte. The copy takes target's mode, group and access ACL, as far as the system lets this user
+// give them. A failed read is reported against source; a failure of the copy's own steps against
+// its folder, whose room, quota or disk it is; a pack that is missing or cannot be replaced
+// against target. A swap holds its copy until after its rename: another swap of the same pack
+// waits for it, and takes over the copy a killed swap left.
 void replace_with_copy(const std::string& source, const std::string& target);
 
-// How many fresh names a swap tries for its copy: names collide about never, but a file system
-// that calls every name taken must not hold the swap for ever.
-inline constexpr int kCopyNameTries = 100;
+// The one name of the copy beside target: target's with ".tmp" after it, which does not end in
+// ".pk3", so the game never loads a killed swap's copy as a pack.
+std::string copy_name_beside(const std::string& target);
 
-// A name beside target that no other file is likely to have: target, a dot, 8 random lower-case
-// hex digits, ".tmp". It does not end in ".pk3", so the game never loads a leftover copy as a pack.
-std::string temporary_name_beside(const std::string& target);
-// Whether name (without a folder) is one that temporary_name_beside makes for a target so named.
-bool is_temporary_copy_of(std::string_view name, std::string_view target_name);
-
-// The folder part of path ("." when it has none) and the name after the last separator.
+// The folder part of path ("." when it has none).
 std::string folder_of(const std::string& path);
-std::string_view name_of(std::string_view path);
 
 }  // namespace beam::fileio

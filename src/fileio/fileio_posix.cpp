@@ -1,8 +1,5 @@
-#include <dirent.h>
 #include <fcntl.h>
-#include <linux/fs.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -10,7 +7,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "fileio/fileio.h"
@@ -171,16 +167,13 @@ std::string from_file_text(std::string_view bytes) {
 
 namespace {
 
-// Copies the rest of from into to: by sharing blocks where the file system can, else inside the
-// kernel, else through a buffer. The kernel's copy does not tell whether reading or writing
-// failed it, so after any failure the buffer takes over: its read or write fails in turn and
-// names the file concerned.
+// Copies the rest of from into to inside the kernel, which shares the blocks where the file
+// system can (a reflink on XFS or Btrfs), or else through a buffer. The kernel's copy does not
+// tell whether reading or writing failed it, so after any failure the buffer takes over: its
+// read or write fails in turn and names the file concerned.
 void copy_contents(File& from, File& to) {
     const int from_fd = descriptor(from.native_handle());
     const int to_fd = descriptor(to.native_handle());
-    if (::ioctl(to_fd, FICLONE, from_fd) == 0) {
-        return;
-    }
     for (;;) {
         const ssize_t count = ::copy_file_range(from_fd, nullptr, to_fd, nullptr, std::size_t{1} << 30, 0);
         if (count == 0) {
@@ -193,65 +186,39 @@ void copy_contents(File& from, File& to) {
     copy_through_buffer(from, to);
 }
 
-struct FolderCloser {
-    void operator()(DIR* folder) const { ::closedir(folder); }
-};
-
-// Removes the copies that swaps killed before their rename left beside target, as the rule in
-// fileio.h says: a copy that a running swap holds refuses the lock.
-void remove_leftover_copies(const std::string& target) {
-    const std::unique_ptr<DIR, FolderCloser> folder(::opendir(folder_of(target).c_str()));
-    if (!folder) {
-        return;  // making the new copy in that folder fails next and reports why
-    }
-    const std::string_view target_name = name_of(target);
-    while (const dirent* entry = ::readdir(folder.get())) {
-        const char* name = static_cast<const char*>(entry->d_name);
-        if (!is_temporary_copy_of(name, target_name)) {
-            continue;
-        }
-        // Opened for writing, as NFS takes an exclusive flock only on such a file, or else for
-        // reading: a copy that took a read-only pack's mode, which a local flock takes all the same.
-        // Not blocking: something of that name might be a FIFO with no writer.
-        const auto open_copy = [&](int access) {
-            return ::openat(::dirfd(folder.get()), name, access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        };
-        int copy_fd = open_copy(O_RDWR);
-        if (copy_fd < 0 && errno == EACCES) {
-            copy_fd = open_copy(O_RDONLY);
-        }
-        if (copy_fd >= 0) {
-            const File copy(copy_fd, name);
-            if (::flock(copy_fd, LOCK_EX | LOCK_NB) == 0) {
-                ::unlinkat(::dirfd(folder.get()), name, 0);
-            }
-        }
-    }
-}
-
-// Creates the copy under a fresh name beside target, held as its swap's own by a lock. Another
-// swap may take it for a leftover in the moment before the lock: then it is gone, or going, and
-// another name is tried. On a file system without locks it stays unlocked.
-File create_held_copy(const std::string& target, std::string& temporary) {
-    for (int tries = 1;; ++tries) {
-        temporary = temporary_name_beside(target);
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno == EEXIST && tries < kCopyNameTries) {
-            continue;
+// Opens the copy's fixed name for writing and takes its exclusive flock, which a running swap holds
+// until after its rename or removal of the copy: a second swap waits here, and a killed swap's copy,
+// which nothing holds, is taken over. The lock is on the file, not the name, so the name is then
+// checked to still be the locked file: a swap that held it has moved it over the pack or removed
+// it meanwhile, and the name is opened afresh. On a file system without locks it stays unlocked.
+// What is truncated is only ever a plain file of that one name: anything else there (a FIFO,
+// opened without blocking; a hard link to another file) is unlinked and the name made afresh.
+File take_copy(const std::string& copy_name, const std::string& folder) {
+    for (;;) {
+        int fd = ::open(copy_name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+        const int open_error = errno;
+        bool writable = fd >= 0;
+        if (!writable && (open_error == EACCES || open_error == ENXIO)) {
+            // A killed swap's read-only copy, or a FIFO without a reader.
+            fd = ::open(copy_name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         }
         if (fd < 0) {
-            throw last_os_failure(folder_of(target));  // the folder refused it, not the pack
+            throw os_failure(open_error, folder);  // the folder refused it, not the pack
         }
-        File copy(fd, folder_of(target));
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            if (errno == EWOULDBLOCK) {
-                continue;  // another swap holds it, to remove it
-            }
+        File copy(fd, folder);
+        ::flock(fd, LOCK_EX);
+        struct stat held = {};
+        struct stat named = {};
+        if (::fstat(fd, &held) != 0 || ::stat(copy_name.c_str(), &named) != 0 || held.st_ino != named.st_ino ||
+            held.st_dev != named.st_dev) {
+            continue;
+        }
+        writable = writable && S_ISREG(held.st_mode) && held.st_nlink == 1;
+        if (writable) {
             return copy;
         }
-        struct stat status = {};
-        if (::fstat(fd, &status) != 0 || status.st_nlink > 0) {
-            return copy;
+        if (::unlink(copy_name.c_str()) != 0) {  // then made afresh, writable
+            throw last_os_failure(folder);
         }
     }
 }
@@ -298,9 +265,8 @@ void replace_with_copy(const std::string& source, const std::string& target) {
     }
     File from(source, OpenMode::read);
 
-    remove_leftover_copies(target);
-    std::string temporary;
-    File to = create_held_copy(target, temporary);
+    const std::string temporary = copy_name_beside(target);
+    File to = take_copy(temporary, folder_of(target));
     struct RemoveUnlessRenamed {
         const std::string& path;
         bool renamed = false;
@@ -310,6 +276,9 @@ void replace_with_copy(const std::string& source, const std::string& target) {
             }
         }
     } cleanup{temporary};
+    if (::ftruncate(descriptor(to.native_handle()), 0) != 0) {
+        throw last_os_failure(to.path());
+    }
     carry_permissions(target, target_status, to);
     copy_contents(from, to);
     to.flush_to_disk();
@@ -317,7 +286,7 @@ void replace_with_copy(const std::string& source, const std::string& target) {
         throw last_os_failure(target);
     }
     cleanup.renamed = true;
-    to.close();  // held until now, for the rule above; its flush has reported what the close would
+    to.close();  // locked until now; its flush has reported what the close would
 
     // The rename itself is on disk only once the folder is. The pack is switched already, so
     // this is done as well as the folder allows: one that may be written but not read (mode

@@ -115,43 +115,6 @@ BY_HANDLE_FILE_INFORMATION information_of(const File& file) {
     return information;
 }
 
-// Removes the copies that swaps killed before their rename left beside target, as the rule in
-// fileio.h says: opened for deletion without sharing, a copy that a running swap holds refuses.
-void remove_leftover_copies(const std::string& target) {
-    WIN32_FIND_DATAW found{};
-    HANDLE first = FindFirstFileW(to_wide(target + ".*.tmp").c_str(), &found);
-    if (first == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    const std::unique_ptr<void, decltype(&FindClose)> search(first, &FindClose);
-    const std::string folder = folder_of(target);
-    do {
-        const std::string name = to_utf8(found.cFileName);
-        if (is_temporary_copy_of(name, name_of(target))) {
-            const File leftover(native(CreateFileW(to_wide(folder + "/" + name).c_str(), DELETE, 0, nullptr,
-                                                   OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr)),
-                                name);
-        }
-    } while (FindNextFileW(search.get(), &found));
-}
-
-// Creates the copy under a fresh name beside target, held as its swap's own: shared as a virus
-// scanner that looks at the fresh file needs it, and with the right to delete it, which a rename
-// through its handle needs.
-File create_held_copy(const std::string& target, std::wstring& temporary) {
-    for (int tries = 1;; ++tries) {
-        temporary = to_wide(temporary_name_beside(target));
-        HANDLE copy = CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE, kShareAll, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (copy != INVALID_HANDLE_VALUE) {
-            return {native(copy), folder_of(target)};
-        }
-        if (GetLastError() != ERROR_FILE_EXISTS || tries == kCopyNameTries) {
-            throw last_os_failure(folder_of(target));  // the folder refused it, not the pack
-        }
-    }
-}
-
 // Windows 10 1607's rename, which the headers declare only for programs that need that Windows:
 // FileRenameInfoEx, and its flags in place of FILE_RENAME_INFO's ReplaceIfExists.
 constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
@@ -197,13 +160,36 @@ void pause_looking_at_messages(DWORD milliseconds) {
     PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
 }
 
+constexpr ULONGLONG kWaitMilliseconds = 6000;  // for another program that holds the copy or the pack
+constexpr DWORD kPauseMilliseconds = 100;
+
+// Opens the copy's fixed name for writing, shared for reading (a virus scanner looks into the fresh
+// file) and for deletion (the older rename needs it), never for writing: a second swap's opening
+// is refused until this one closes its handle, after its rename or removal of the copy, and waits
+// for that as the rename waits for a holder. A killed swap's copy, which nothing holds, is taken over.
+File take_copy(const std::wstring& copy_name, const std::string& folder) {
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+        HANDLE copy = CreateFileW(copy_name.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (copy != INVALID_HANDLE_VALUE) {
+            return {native(copy), folder};
+        }
+        if (GetLastError() != ERROR_SHARING_VIOLATION) {
+            throw last_os_failure(folder);  // the folder refused it, not the pack
+        }
+        if (GetTickCount64() - start >= kWaitMilliseconds) {
+            throw os_failure(ERROR_SHARING_VIOLATION, to_utf8(copy_name));
+        }
+        pause_looking_at_messages(kPauseMilliseconds);
+    }
+}
+
 // Renames the copy over to, waiting some seconds while another program holds either file: a virus
 // scanner looks into a fresh pack, a sync client uploads it. A holder that stays is reported as
 // such, 32 with the file it holds, never as "access denied", which would send the player looking
 // at permissions; a pack this user may not delete is reported at once.
 void move_over(const File& copy, const std::wstring& from, const std::wstring& to, const std::string& target) {
-    constexpr ULONGLONG kWaitMilliseconds = 6000;
-    constexpr DWORD kPauseMilliseconds = 100;
     const ULONGLONG start = GetTickCount64();
     while (!renamed_over(copy, from, to)) {
         const DWORD error = GetLastError();
@@ -377,9 +363,8 @@ void replace_with_copy(const std::string& source, const std::string& target) {
                       target};
     }
 
-    remove_leftover_copies(target);
-    std::wstring temporary;
-    File to = create_held_copy(target, temporary);
+    const std::wstring temporary = to_wide(copy_name_beside(target));
+    File to = take_copy(temporary, folder_of(target));
     struct RemoveUnlessRenamed {
         const std::wstring& path;
         bool renamed = false;
@@ -389,7 +374,9 @@ void replace_with_copy(const std::string& source, const std::string& target) {
             }
         }
     } cleanup{temporary};
-
+    if (!SetEndOfFile(handle_of(to.native_handle()))) {  // at its start: a killed swap's bytes go
+        throw last_os_failure(to.path());
+    }
     copy_through_buffer(from, to);
     to.flush_to_disk();
     // The source may be the pack itself, by a hard link: a copy of it is harmless, but a handle left
