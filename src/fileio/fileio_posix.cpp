@@ -70,7 +70,7 @@ File::File(const std::string& path, OpenMode mode) : path_(path) {
                       : mode == OpenMode::write ? O_WRONLY | O_CREAT
                                                 : O_RDWR | O_APPEND | O_CREAT;  // reads its last bytes too
     handle_ = ::open(system_path(path), flags | O_CLOEXEC, 0666);
-    if (!is_open()) {  // -1
+    if (!is_open()) {
         throw last_os_failure(path);
     }
 }
