@@ -7,6 +7,19 @@
 
 namespace beam::fileio {
 
+void File::close() noexcept {
+    if (is_open()) {
+        close_native(std::exchange(handle_, kNoHandle));
+    }
+}
+
+void File::finish() {
+    // The handle is gone whatever the close answers, so it is never closed twice.
+    if (is_open() && !close_native(std::exchange(handle_, kNoHandle))) {
+        throw last_os_failure(path_);
+    }
+}
+
 std::string File::last_bytes(std::size_t count) {
     for (std::uint64_t size = size_in_bytes();;) {
         std::string bytes(static_cast<std::size_t>(std::min<std::uint64_t>(count, size)), '\0');

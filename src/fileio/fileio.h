@@ -66,6 +66,7 @@ class File {
     void flush_to_disk();  // fsync; FlushFileBuffers on Windows
 
   private:
+    static bool close_native(std::intptr_t handle) noexcept;  // close or CloseHandle: false when it fails
     std::uint64_t size_in_bytes();
     // Fills as much of buffer as the file holds from offset on; 0 at its end.
     std::size_t read_at(std::span<char> buffer, std::uint64_t offset);

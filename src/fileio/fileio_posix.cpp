@@ -75,17 +75,8 @@ File::File(const std::string& path, OpenMode mode) : path_(path) {
     }
 }
 
-void File::close() noexcept {
-    if (is_open()) {
-        ::close(descriptor(std::exchange(handle_, kNoHandle)));
-    }
-}
-
-void File::finish() {
-    // The descriptor is gone whatever close answers, so it is never closed twice.
-    if (is_open() && ::close(descriptor(std::exchange(handle_, kNoHandle))) != 0) {
-        throw last_os_failure(path_);
-    }
+bool File::close_native(std::intptr_t handle) noexcept {
+    return ::close(descriptor(handle)) == 0;
 }
 
 std::size_t File::read_some(std::span<char> buffer) {

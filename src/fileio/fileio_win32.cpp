@@ -240,16 +240,8 @@ File::File(const std::string& path, OpenMode mode) : path_(path) {
     }
 }
 
-void File::close() noexcept {
-    if (is_open()) {
-        CloseHandle(handle_of(std::exchange(handle_, kNoHandle)));
-    }
-}
-
-void File::finish() {
-    if (is_open() && !CloseHandle(handle_of(std::exchange(handle_, kNoHandle)))) {
-        throw last_os_failure(path_);
-    }
+bool File::close_native(std::intptr_t handle) noexcept {
+    return CloseHandle(handle_of(handle)) != FALSE;
 }
 
 std::size_t File::read_some(std::span<char> buffer) {
@@ -278,8 +270,10 @@ void File::overwrite(std::string_view bytes) {
     // with the file as it was (Wine 8 has no FileAllocationInfo to take the room alone).
     LARGE_INTEGER end{};
     end.QuadPart = static_cast<LONGLONG>(bytes.size());
-    if ((bytes.size() > size_in_bytes() && !(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file))) ||
-        !SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
+    if (bytes.size() > size_in_bytes() && !(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file))) {
+        throw last_os_failure(path_);
+    }
+    if (!SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
         throw last_os_failure(path_);
     }
     write_all(bytes);
