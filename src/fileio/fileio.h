@@ -1,7 +1,8 @@
 #pragma once
 
-// The few file operations that differ between operating systems. Paths and texts are UTF-8;
-// every operation throws beam::Failure naming the path concerned.
+// The few file operations that differ between operating systems. Paths and texts are UTF-8; every
+// operation throws beam::Failure naming the path concerned, and refuses a path with a NUL byte (from
+// a hand-edited path file), which the system would cut short there, as an invalid name.
 
 #include <cstddef>
 #include <cstdint>
@@ -14,21 +15,13 @@
 
 namespace beam::fileio {
 
-// The failure for an error number of the operating system (errno, or GetLastError on Windows).
+// Failures in the system's own numbers and words (errno; GetLastError on Windows): for an error
+// number, the last system call's error, memory that ran out (naming no path), the end of a file, and
+// a path longer than kLongestPath, the longest the system takes in bytes (of UTF-8 or the code page).
 Failure os_failure(int error_number, std::string path);
-
-// The failure for the error the last system call left behind.
 Failure last_os_failure(std::string path);
-
-// The failure for memory that ran out, in the system's words; it concerns no file.
 Failure out_of_memory_failure();
-
-// The failure for a file that holds fewer bytes than it is read for, by the system's own number
-// for the end of a file (ENODATA; ERROR_HANDLE_EOF on Windows).
 Failure end_of_file_failure(std::string path);
-
-// The longest path, in bytes of UTF-8 or of the code page, that the system takes, and the
-// failure for a longer one (ENAMETOOLONG; ERROR_FILENAME_EXCED_RANGE on Windows).
 extern const std::size_t kLongestPath;
 Failure name_too_long_failure(std::string path);
 
@@ -47,13 +40,10 @@ class File {
     File(std::intptr_t native_handle, std::string path) : handle_(native_handle), path_(std::move(path)) {}
     File(const File&) = delete;
     File& operator=(const File&) = delete;
-    File(File&& other) noexcept : handle_(std::exchange(other.handle_, kNoHandle)), path_(std::move(other.path_)) {}
+    File(File&& other) noexcept { *this = std::move(other); }
     File& operator=(File&& other) noexcept {
-        if (this != &other) {
-            close();
-            handle_ = std::exchange(other.handle_, kNoHandle);
-            path_ = std::move(other.path_);
-        }
+        std::swap(handle_, other.handle_);  // other closes what this held
+        std::swap(path_, other.path_);
         return *this;
     }
     ~File() { close(); }
@@ -62,22 +52,21 @@ class File {
     [[nodiscard]] std::intptr_t native_handle() const { return handle_; }
     [[nodiscard]] const std::string& path() const { return path_; }
     void close() noexcept;
-    // Closes the file and reports a write that the system fails only at the close: an NFS home
-    // writes back then, and over its quota the close is the first step to fail.
+    // Closes and reports a write that fails only at the close (NFS writes back then).
     void finish();
 
     // Fills as much of buffer as the file has left; 0 at its end.
     std::size_t read_some(std::span<char> buffer);
     void write_all(std::string_view bytes);
-    // Replaces the file's bytes with these. Room for them is taken before any old byte changes, so
-    // that a full disk, a quota or a file-size limit leaves the file as it was.
+    // Replaces the file's bytes with these. Their room is taken first, so that a full disk, a quota
+    // or a file-size limit leaves the file as it was.
     void overwrite(std::string_view bytes);
     // The file's last bytes, at most count of them: fewer, or none, when it is shorter.
     std::string last_bytes(std::size_t count);
-    // Hands everything written to the disk, so that neither a crash nor a power cut loses it.
-    void flush_to_disk();
+    void flush_to_disk();  // fsync; FlushFileBuffers on Windows
 
   private:
+    static bool close_native(std::intptr_t handle) noexcept;  // close or CloseHandle: false when it fails
     std::uint64_t size_in_bytes();
     // Fills as much of buffer as the file holds from offset on; 0 at its end.
     std::size_t read_at(std::span<char> buffer, std::uint64_t offset);
@@ -91,25 +80,19 @@ class File {
 void copy_through_buffer(File& from, File& to);
 
 // The path file's text encoding: the ANSI code page on Windows, UTF-8 elsewhere. On Windows, a
-// folder whose name the code page cannot spell is written as its short 8.3 name when it exists
-// and has one the code page can spell; otherwise the conversion fails (1113, naming path) before
-// anything is written.
+// folder the code page cannot spell is written as its short 8.3 name where it has one the code page
+// can spell; otherwise the conversion fails (1113, naming path) before anything is written.
 std::string to_file_text(std::string_view utf8, const std::string& path);
 std::string from_file_text(std::string_view bytes);
 
-// Puts a byte-for-byte copy of source in place of target, which must exist. The copy is made
-// under copy_name_beside(target), flushed to disk and renamed over target in one step, so target
-// always holds either its old bytes or the whole copy; on failure it is left untouched and the
-// copy removed. A source that is target itself (a hard link) is copied all the same, which changes
-// no byte. The copy takes target's mode, group and access ACL, as far as the system lets this user
-// give them. A failed read is reported against source; a failure of the copy's own steps against
-// its folder, whose room, quota or disk it is; a pack that is missing or cannot be replaced
-// against target. A swap holds its copy until after its rename: another swap of the same pack
-// waits for it, and takes over the copy a killed swap left.
+// Puts a byte-for-byte copy of source in place of target, which must exist, by a rename: target
+// holds its old bytes or the whole copy, with its mode, group and ACL as far as the system lets this
+// user give them. A source that is target itself (a hard link) is copied all the same. A second swap
+// of target waits for this one; a killed swap's copy is taken over. Failures name source for its
+// read, the copy's folder for the copy's steps, and target where it is missing or cannot be replaced.
 void replace_with_copy(const std::string& source, const std::string& target);
 
-// The one name of the copy beside target: target's with ".tmp" after it, which does not end in
-// ".pk3", so the game never loads a killed swap's copy as a pack.
+// The one name of the copy beside target; it does not end in ".pk3", so the game never loads it.
 std::string copy_name_beside(const std::string& target);
 
 // The folder part of path ("." when it has none).

@@ -84,8 +84,7 @@ std::intptr_t native(HANDLE handle) {
     return reinterpret_cast<std::intptr_t>(handle);
 }
 
-// The path as the W API takes it. A NUL character (from a hand-edited path file) would cut the
-// path short there and name another file, so such a path is refused as the invalid name it is.
+// The path as the W API takes it, refused where a NUL would cut it short.
 std::wstring system_path(const std::string& path) {
     if (path.find('\0') != std::string::npos) {
         throw os_failure(ERROR_INVALID_NAME, path);
@@ -93,8 +92,9 @@ std::wstring system_path(const std::string& path) {
     return to_wide(path);
 }
 
-// The system's description of an error number, CR LF trimmed; fallback where it has none.
-std::string system_text(DWORD error_number, std::string_view fallback = "Unknown error") {
+// The system's description of an error number, CR LF trimmed. Wine's messages lack 6009, a
+// read-only pack's number.
+std::string system_text(DWORD error_number) {
     wchar_t* buffer = nullptr;
     const DWORD length =
         FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -104,27 +104,21 @@ std::string system_text(DWORD error_number, std::string_view fallback = "Unknown
     while (!description.empty() && (description.back() == L'\n' || description.back() == L'\r')) {
         description.remove_suffix(1);
     }
-    return description.empty() ? std::string(fallback) : to_utf8(description);
-}
-
-BY_HANDLE_FILE_INFORMATION information_of(const File& file) {
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (!file.is_open() || !GetFileInformationByHandle(handle_of(file.native_handle()), &information)) {
-        throw last_os_failure(file.path());
+    if (!description.empty()) {
+        return to_utf8(description);
     }
-    return information;
+    return error_number == ERROR_FILE_READ_ONLY ? "The specified file is read only." : "Unknown error";
 }
 
-// Windows 10 1607's rename, which the headers declare only for programs that need that Windows:
-// FileRenameInfoEx, and its flags in place of FILE_RENAME_INFO's ReplaceIfExists.
+// FileRenameInfoEx (Windows 10 1607), which the headers declare only for programs that need that
+// Windows, and its flags REPLACE_IF_EXISTS | POSIX_SEMANTICS in place of ReplaceIfExists.
 constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
 constexpr DWORD kReplaceIfExistsWithPosixSemantics = 0x1 | 0x2;
 
-// Renames the copy over to, once. From Windows 10 1607 on through the copy's own handle, with POSIX
-// semantics: a target that others hold sharing deletion (a virus scanner, a sync client) is
-// replaced, and they go on reading its old bytes. Where Windows or the file system lacks that
-// rename (87 or 50: older Windows, FAT, Wine), MoveFileExW does it, which any other handle on the
-// target refuses. False with the error left for GetLastError.
+// Renames the copy over to, once; false with the error left for GetLastError. FileRenameInfoEx on
+// the copy's handle replaces a target that others hold sharing deletion (a virus scanner, a sync
+// client), who go on reading its old bytes. Where it is not supported (87 or 50: before Windows 10
+// 1607, FAT, Wine), MoveFileExW renames, which any other handle on the target refuses.
 bool renamed_over(const File& copy, const std::wstring& from, const std::wstring& to) {
     const std::size_t name_bytes = (to.size() + 1) * sizeof(wchar_t);
     std::vector<std::byte> rename(offsetof(FILE_RENAME_INFO, FileName) + name_bytes);
@@ -141,8 +135,7 @@ bool renamed_over(const File& copy, const std::wstring& from, const std::wstring
            MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
-// The error with which path refuses to be opened for deletion, as a rename over it opens it; 0 when
-// it opens.
+// The error with which path refuses an opening for DELETE, as a rename over it needs; 0 when it opens.
 DWORD deletion_refused(const std::wstring& path) {
     HANDLE opened =
         CreateFileW(path.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -151,22 +144,20 @@ DWORD deletion_refused(const std::wstring& path) {
     return error;
 }
 
-// Waits, then looks at the thread's message queue without taking anything from it: Windows marks
-// the windows of a program that has not looked for 5 s "Not Responding". No click is taken
-// meanwhile, so no other action starts.
-void pause_looking_at_messages(DWORD milliseconds) {
-    Sleep(milliseconds);
+// Sleeps 100 ms, then peeks at the thread's message queue (PM_NOREMOVE): Windows marks a program's
+// windows "Not Responding" after 5 s without a look, and a click left in the queue starts no action.
+void pause_looking_at_messages() {
+    Sleep(100);
     MSG message{};
     PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
 }
 
 constexpr ULONGLONG kWaitMilliseconds = 6000;  // for another program that holds the copy or the pack
-constexpr DWORD kPauseMilliseconds = 100;
 
-// Opens the copy's fixed name for writing, shared for reading (a virus scanner looks into the fresh
-// file) and for deletion (the older rename needs it), never for writing: a second swap's opening
-// is refused until this one closes its handle, after its rename or removal of the copy, and waits
-// for that as the rename waits for a holder. A killed swap's copy, which nothing holds, is taken over.
+// Opens the copy's fixed name sharing reading (a virus scanner looks into a fresh file) and deletion
+// (MoveFileExW needs it) but not writing: another swap's opening fails with 32 until this one closes
+// the copy after its rename or deletion, and waits as the rename waits for a holder. A killed swap's
+// copy, which nothing holds, is taken over.
 File take_copy(const std::wstring& copy_name, const std::string& folder) {
     const ULONGLONG start = GetTickCount64();
     for (;;) {
@@ -181,14 +172,14 @@ File take_copy(const std::wstring& copy_name, const std::string& folder) {
         if (GetTickCount64() - start >= kWaitMilliseconds) {
             throw os_failure(ERROR_SHARING_VIOLATION, to_utf8(copy_name));
         }
-        pause_looking_at_messages(kPauseMilliseconds);
+        pause_looking_at_messages();
     }
 }
 
-// Renames the copy over to, waiting some seconds while another program holds either file: a virus
-// scanner looks into a fresh pack, a sync client uploads it. A holder that stays is reported as
-// such, 32 with the file it holds, never as "access denied", which would send the player looking
-// at permissions; a pack this user may not delete is reported at once.
+// Renames the copy over to, waiting while another program holds either file (a virus scanner, a
+// sync client). A holder that stays is reported as 32 with the file it holds, never as "access
+// denied", which would send the player looking at permissions; a pack this user may not delete is
+// reported at once.
 void move_over(const File& copy, const std::wstring& from, const std::wstring& to, const std::string& target) {
     const ULONGLONG start = GetTickCount64();
     while (!renamed_over(copy, from, to)) {
@@ -196,9 +187,8 @@ void move_over(const File& copy, const std::wstring& from, const std::wstring& t
         if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) {
             throw os_failure(static_cast<int>(error), target);
         }
-        // Opened for deletion, the pack tells which: a holder that does not share deletion (the game)
-        // refuses it as a sharing violation, missing rights as access denied; where it opens,
-        // someone holds the pack sharing deletion (a scanner), or holds the copy.
+        // Opened for DELETE, the pack tells which: a holder not sharing deletion (the game) refuses it
+        // with 32, missing rights with 5; where it opens, a holder shares deletion or holds the copy.
         const DWORD refused = deletion_refused(to);
         if (refused != ERROR_SUCCESS && refused != ERROR_SHARING_VIOLATION) {
             throw os_failure(static_cast<int>(refused), target);
@@ -207,7 +197,7 @@ void move_over(const File& copy, const std::wstring& from, const std::wstring& t
             const bool copy_held = refused == ERROR_SUCCESS && error == ERROR_SHARING_VIOLATION;
             throw os_failure(ERROR_SHARING_VIOLATION, copy_held ? to_utf8(from) : target);
         }
-        pause_looking_at_messages(kPauseMilliseconds);
+        pause_looking_at_messages();
     }
 }
 
@@ -215,6 +205,14 @@ void move_over(const File& copy, const std::wstring& from, const std::wstring& t
 
 Failure os_failure(int error_number, std::string path) {
     return Failure{error_number, system_text(static_cast<DWORD>(error_number)), std::move(path)};
+}
+
+Failure last_os_failure(std::string path) {
+    return os_failure(static_cast<int>(GetLastError()), std::move(path));
+}
+
+Failure out_of_memory_failure() {
+    return os_failure(ERROR_NOT_ENOUGH_MEMORY, {});
 }
 
 Failure end_of_file_failure(std::string path) {
@@ -228,39 +226,22 @@ Failure name_too_long_failure(std::string path) {
     return os_failure(ERROR_FILENAME_EXCED_RANGE, std::move(path));
 }
 
-Failure last_os_failure(std::string path) {
-    return os_failure(static_cast<int>(GetLastError()), std::move(path));
-}
-
-Failure out_of_memory_failure() {
-    return os_failure(ERROR_NOT_ENOUGH_MEMORY, {});
-}
-
 File::File(const std::string& path, OpenMode mode) : path_(path) {
-    const std::wstring wide_path = system_path(path);
     // Shared in every way: the slot stays open after each step, and meanwhile a second copy of
     // the program must be able to seed the file and an editor to save it. Writing opens it as it
     // is, for overwrite: CREATE_ALWAYS refuses a hidden file, and a player may have hidden it.
     const DWORD access = mode == OpenMode::read    ? GENERIC_READ
                          : mode == OpenMode::write ? GENERIC_WRITE | FILE_READ_ATTRIBUTES  // its size, for overwrite
                                                    : GENERIC_READ | FILE_APPEND_DATA;      // every write at the end
-    handle_ = native(CreateFileW(wide_path.c_str(), access, kShareAll, nullptr,
+    handle_ = native(CreateFileW(system_path(path).c_str(), access, kShareAll, nullptr,
                                  mode == OpenMode::read ? OPEN_EXISTING : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!is_open()) {  // INVALID_HANDLE_VALUE
         throw last_os_failure(path);
     }
 }
 
-void File::close() noexcept {
-    if (is_open()) {
-        CloseHandle(handle_of(std::exchange(handle_, kNoHandle)));
-    }
-}
-
-void File::finish() {
-    if (is_open() && !CloseHandle(handle_of(std::exchange(handle_, kNoHandle)))) {
-        throw last_os_failure(path_);
-    }
+bool File::close_native(std::intptr_t handle) noexcept {
+    return CloseHandle(handle_of(handle)) != FALSE;
 }
 
 std::size_t File::read_some(std::span<char> buffer) {
@@ -289,8 +270,10 @@ void File::overwrite(std::string_view bytes) {
     // with the file as it was (Wine 8 has no FileAllocationInfo to take the room alone).
     LARGE_INTEGER end{};
     end.QuadPart = static_cast<LONGLONG>(bytes.size());
-    if ((bytes.size() > size_in_bytes() && !(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file))) ||
-        !SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
+    if (bytes.size() > size_in_bytes() && !(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file))) {
+        throw last_os_failure(path_);
+    }
+    if (!SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
         throw last_os_failure(path_);
     }
     write_all(bytes);
@@ -350,41 +333,35 @@ std::string from_file_text(std::string_view bytes) {
 
 void replace_with_copy(const std::string& source, const std::string& target) {
     const std::wstring wide_target = system_path(target);
-    const BY_HANDLE_FILE_INFORMATION target_information =
-        information_of(File(native(CreateFileW(wide_target.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)),
-                            target));
+    BY_HANDLE_FILE_INFORMATION target_information{};
+    if (const File pack(native(CreateFileW(wide_target.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr)),
+                        target);
+        !pack.is_open() || !GetFileInformationByHandle(handle_of(pack.native_handle()), &target_information)) {
+        throw last_os_failure(target);
+    }
     File from(source, OpenMode::read);
-    // Windows does not replace a read-only file (Wine does): said at once, before anything is
-    // written, and in words that say why, where "access denied" would send the user looking
-    // at permissions (Wine's messages have none for this number).
+    // Windows does not rename over a read-only file (Wine does): said at once, before anything is
+    // written, and in words that say why, where "access denied" would send the user to permissions.
     if ((target_information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        throw Failure{ERROR_FILE_READ_ONLY, system_text(ERROR_FILE_READ_ONLY, "The specified file is read only."),
-                      target};
+        throw os_failure(ERROR_FILE_READ_ONLY, target);
     }
-
-    const std::wstring temporary = to_wide(copy_name_beside(target));
-    File to = take_copy(temporary, folder_of(target));
-    struct RemoveUnlessRenamed {
-        const std::wstring& path;
-        bool renamed = false;
-        ~RemoveUnlessRenamed() {
-            if (!renamed) {
-                DeleteFileW(path.c_str());  // gone when the copy, which shares deletion, is closed next
-            }
+    const std::wstring copy_name = to_wide(copy_name_beside(target));
+    File copy = take_copy(copy_name, folder_of(target));
+    try {
+        if (!SetEndOfFile(handle_of(copy.native_handle()))) {  // at its start: a killed swap's bytes go
+            throw last_os_failure(copy.path());
         }
-    } cleanup{temporary};
-    if (!SetEndOfFile(handle_of(to.native_handle()))) {  // at its start: a killed swap's bytes go
-        throw last_os_failure(to.path());
+        copy_through_buffer(from, copy);
+        copy.flush_to_disk();
+        // The source may be the pack itself, by a hard link: a handle left open on it would refuse
+        // MoveFileExW.
+        from.close();
+        move_over(copy, copy_name, wide_target, target);
+    } catch (...) {
+        DeleteFileW(copy_name.c_str());  // gone once the copy, which shares deletion, is closed next
+        throw;
     }
-    copy_through_buffer(from, to);
-    to.flush_to_disk();
-    // The source may be the pack itself, by a hard link: a copy of it is harmless, but a handle left
-    // open on it would refuse the older rename.
-    from.close();
-    // The copy is held open through the rename.
-    move_over(to, temporary, wide_target, target);
-    cleanup.renamed = true;
 }
 
 }  // namespace fileio
