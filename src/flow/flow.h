@@ -1,9 +1,8 @@
 #pragma once
 
-// The program's rules, the same for every front-end. The front-end makes one Program and tells it
-// of each event; the Program asks the front-end, through the ui:: functions below, to show and
-// to end. Whatever fails or throws in an event ends the program with the error report; the
-// program ends once, with its last window or with the report.
+// The program's rules, the same for every front-end: the front-end tells its one Program of each
+// event, and the Program asks it, through ui:: below, to show and to end. Whatever fails or throws
+// in an event ends the program with the error report; it ends once, with its last window or the report.
 
 #include <string>
 #include <string_view>
@@ -49,8 +48,7 @@ std::string report_text(const Failure& failure);
 
 }  // namespace beam::flow
 
-// What a front-end does for the Program: each front-end implements these once, and the build
-// links exactly one.
+// What a front-end does for the Program; the build links exactly one front-end.
 namespace beam::ui {
 
 // Makes both windows, hidden.

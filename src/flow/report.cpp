@@ -33,11 +33,7 @@ std::string shown_path(std::string_view path) {
     }
     std::string shown;
     for (const char c : path) {
-        if (c == '\0') {
-            shown += "\\0";
-        } else {
-            shown += c;
-        }
+        shown += c == '\0' ? std::string_view("\\0") : std::string_view(&c, 1);
     }
     return shown;
 }
