@@ -25,7 +25,8 @@ PROMPT = "Please enter Quake 3 Path"  # the label's text, and the field's name, 
 WINDOWS = [("Note", 4380, 2085, [(LABEL, PROMPT, 240, 240, 3615, 495),
                                  (FIELD, PROMPT, 240, 720, 3135, 375), (BUTTON, "ok", 240, 1320, 1095, 375)]),
            ("Beam Tailor", 5535, 2610, [(BUTTON, "Old Q3 Skin", 240, 120, 1455, 495),
-                                        (BUTTON, "GV skin", 240, 720, 1455, 495), (LABEL, CREDIT, 2160, 240, 2775, 1095),
+                                        (BUTTON, "GV skin", 240, 720, 1455, 495),
+                                        (LABEL, CREDIT, 2160, 240, 2775, 1095),
                                         (BUTTON, "Metal Skin", 240, 1320, 1455, 495)])]
 CONFIRMATIONS = {1: "Old Q3 Skin selected", 2: "Gv Skin selected", 3: "Metal Skins selected"}
 
@@ -66,9 +67,9 @@ def layout(window):  # the form's size, and each control's role, name and box in
     form = children(window)[-1]  # on Wayland after GTK's own title bar
     origin = form.get_extents(Atspi.CoordType.WINDOW)
     boxes = []
-    for control in children(form):
-        box = control.get_extents(Atspi.CoordType.WINDOW)
-        boxes.append((control.get_role(), control.get_name(), box.x - origin.x, box.y - origin.y, box.width, box.height))
+    for child in children(form):
+        box = child.get_extents(Atspi.CoordType.WINDOW)
+        boxes.append((child.get_role(), child.get_name(), box.x - origin.x, box.y - origin.y, box.width, box.height))
     return (origin.width, origin.height), sorted(boxes)
 
 
@@ -176,18 +177,19 @@ class EndToEnd(unittest.TestCase):
                 if desktop_text_scaling and not WAYLAND:  # as Xft/DPI of an XSETTINGS daemon started now
                     settings = self.scratch / "xsettingsd.conf"
                     settings.write_text(f"Xft/DPI {round(96 * desktop_text_scaling * 1024)}\n")
-                    daemon = self.enterContext(subprocess.Popen(["xsettingsd", "-c", settings], stderr=subprocess.DEVNULL))
+                    daemon = self.enterContext(subprocess.Popen(["xsettingsd", "-c", settings]))
                     self.addCleanup(daemon.kill)  # before the context's wait
                     self.check_layout((prompt, chooser), text_scale * desktop_text_scaling)
                 # The web address's host is on one line with its scheme: not broken after "https://".
-                line = descendant(chooser, CREDIT).get_string_at_offset(CREDIT.index("grim"), Atspi.TextGranularity.LINE)
-                self.assertIn("https://grimvolt.example.org/", line.content)
+                credit = descendant(chooser, CREDIT)
+                line = credit.get_string_at_offset(CREDIT.index("grim"), Atspi.TextGranularity.LINE).content
+                self.assertIn("https://grimvolt.example.org/", line)
                 Atspi.EditableText.set_text_contents(descendant(prompt, PROMPT, FIELD), typed)
                 if closed_first == "Note":  # its close box saves nothing; the chooser's then ends the program
                     self.close(prompt)
                     self.close(chooser)
                     saved = f"{self.home}/.q3a"  # the start's default
-                else:  # the prompt stays, and its "ok" (its action: the resize hid it) saves what the field holds
+                else:  # the prompt stays, and its "ok" (pressed by its action: the resize hid it) saves the field
                     self.close(chooser)
                     descendant(prompt, "ok").do_action(0)
                     saved = typed
