@@ -2,6 +2,7 @@
 
 #include <gtk/gtk.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
