@@ -31,10 +31,8 @@ WINDOWS = [("Note", 4380, 2085, [(LABEL, PROMPT, 240, 240, 3615, 495),
 CONFIRMATIONS = {1: "Old Q3 Skin selected", 2: "Gv Skin selected", 3: "Metal Skins selected"}
 
 
-def poll(what, probe):
-    """probe()'s first true answer within 15 s; a program ending meanwhile may leave an accessible that errs."""
-    deadline = time.monotonic() + 15
-    while time.monotonic() < deadline:
+def poll(what, probe):  # probe()'s first true answer in 15 s; an accessible of a program that ended errs
+    for _ in range(300):
         with contextlib.suppress(GLib.Error):
             if answer := probe():
                 return answer
@@ -57,42 +55,35 @@ def children(accessible):
     return [accessible.get_child_at_index(index) for index in range(accessible.get_child_count())]
 
 
-def descendant(accessible, name):
+def descendant(accessible, name, role=None):  # the first of that name, and role if one is given
     for child in children(accessible):
-        found = child if child.get_name() == name else descendant(child, name)
-        if found:
+        if child.get_name() == name and role in (None, child.get_role()):
+            return child
+        if found := descendant(child, name, role):
             return found
 
 
-def controls(window):
-    """A window's controls by name, the field as "text"; on Wayland the title bar comes before the form."""
-    form = children(window)[-1]
-    return {"text" if control.get_role() == FIELD else control.get_name(): control for control in children(form)}
+def layout(window):  # the form's size, and each control's role, name and box in it, in logical pixels
+    form = children(window)[-1]  # on Wayland after GTK's own title bar
+    origin = form.get_extents(Atspi.CoordType.WINDOW)
+    boxes = []
+    for child in children(form):
+        box = child.get_extents(Atspi.CoordType.WINDOW)
+        boxes.append((child.get_role(), child.get_name(), box.x - origin.x, box.y - origin.y, box.width, box.height))
+    return (origin.width, origin.height), sorted(boxes)
 
 
-def pixels(twips, text_scale):
-    """Twips in logical pixels at the font resolution, 96 times the text scale, rounded."""
+def pixels(twips, text_scale):  # at the font resolution, 96 times the text scale, rounded
     return int(twips * 96 * text_scale / 1440 + 0.5)
 
 
-def layout(window):
-    """The form's size, and each control's role, name and box in it, in logical pixels."""
-    form = children(window)[-1].get_extents(Atspi.CoordType.WINDOW)
-    boxes = []
-    for control in controls(window).values():
-        box = control.get_extents(Atspi.CoordType.WINDOW)
-        boxes.append((control.get_role(), control.get_name(), box.x - form.x, box.y - form.y, box.width, box.height))
-    return (form.width, form.height), sorted(boxes)
-
-
 def setUpModule():
-    """On Wayland, a headless mutter of the test's own (no seat: no input, no active window), in a runtime folder."""
-    if WAYLAND:
+    if WAYLAND:  # a headless mutter of the test's own (no seat: no input, no active window), in a runtime folder
         runtime = unittest.enterModuleContext(tempfile.TemporaryDirectory(prefix="beam-tailor-"))
         os.environ.update(XDG_RUNTIME_DIR=runtime, WAYLAND_DISPLAY="beam-tailor")
-        mutter = subprocess.Popen(["mutter", "--headless", "--wayland", "--no-x11", "--wayland-display=beam-tailor",
-                                   "--virtual-monitor=1600x1200"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        unittest.addModuleCleanup(mutter.wait)  # after the kill: cleanups run last first
+        mutter = unittest.enterModuleContext(subprocess.Popen(  # which waits for it once killed
+            ["mutter", "--headless", "--wayland", "--no-x11", "--wayland-display=beam-tailor",
+             "--virtual-monitor=1600x1200"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
         unittest.addModuleCleanup(mutter.kill)
         poll("mutter", lambda: os.path.exists(f"{runtime}/beam-tailor"))
 
@@ -112,9 +103,7 @@ class EndToEnd(unittest.TestCase):
     def mod_folder(self):
         return {path.name: path.read_bytes() for path in self.mod.iterdir()}
 
-    def start(self, path_file=None, scale=1, text_scale=1):
-        if path_file is not None:
-            self.path_file.write_bytes(path_file + b"\r\n")
+    def start(self, scale=1, text_scale=1):
         self.scale = scale
         env = dict(os.environ, HOME=str(self.home), GDK_BACKEND="wayland" if WAYLAND else "x11", GDK_SCALE=str(scale),
                    GDK_DPI_SCALE=str(text_scale))
@@ -127,10 +116,6 @@ class EndToEnd(unittest.TestCase):
         return poll(caption, lambda: [window for window in children(self.app) if window.get_name() == caption
                                       and window.get_role() == role and has(window, Atspi.StateType.SHOWING)])[0]
 
-    def start_windows(self, path_file=None, scale=1, text_scale=1):  # the prompt and the chooser, once shown
-        self.start(path_file, scale, text_scale)
-        return self.window("Note"), self.window("Beam Tailor")
-
     def x_window(self, caption):
         return poll(f"the X window {caption!r}", lambda: xdotool(
             "search", "--all", "--onlyvisible", "--pid", str(self.process.pid), "--name", f"^{caption}$"))
@@ -138,44 +123,31 @@ class EndToEnd(unittest.TestCase):
     def focus(self, control):
         poll(f"the focus on {control.get_name()!r}", lambda: has(control, Atspi.StateType.FOCUSED))
 
-    def click(self, control):
-        """A real mouse click; on Wayland, which has no pointer here, the control's own action."""
+    def click(self, control):  # a real mouse click; on Wayland, which has no pointer here, the control's action
         if WAYLAND:
             control.do_action(0)
-            return
-        box = control.get_extents(Atspi.CoordType.SCREEN)
-        x, y = self.scale * (box.x + box.width // 2), self.scale * (box.y + box.height // 2)
-        xdotool("mousemove", str(x), str(y), "click", "1")  # in order: no --sync, which waits for a move
+        else:
+            box = control.get_extents(Atspi.CoordType.SCREEN)
+            x, y = self.scale * (box.x + box.width // 2), self.scale * (box.y + box.height // 2)
+            xdotool("mousemove", str(x), str(y), "click", "1")  # in order: no --sync, which waits for a move
 
-    def close(self, window):
-        """The close box: its command on X11, its button in the window's own title bar on Wayland."""
+    def close(self, window):  # its close box: on X11 the command, on Wayland the button of GTK's own title bar
         if WAYLAND:
             descendant(window, "Close").do_action(0)
         else:
             xdotool("windowactivate", "--sync", self.x_window(window.get_name()), "key", "alt+F4")
         poll("the window closed", lambda: self.process.poll() is not None or not has(window, Atspi.StateType.SHOWING))
 
-    def answer_box(self, message, window_under_it=None):
-        """The message box and its message, while a click on the window under it does nothing; then its OK."""
+    def answer_box(self, message):  # modal: neither window takes input until its OK
         box = self.window("Beam Tailor", Atspi.Role.ALERT)
         self.assertTrue(descendant(box, message), message)
-        if not WAYLAND:  # AT-SPI's press is no input, which a modal box holds back
+        self.assertTrue(has(box, Atspi.StateType.MODAL))
+        if not WAYLAND:  # where the window shown last is active
             poll("the box active", lambda: has(box, Atspi.StateType.ACTIVE))
-            if window_under_it:
-                self.click(controls(window_under_it)["ok"])
         self.click(descendant(box, "OK"))
         poll("the box gone", lambda: not has(box, Atspi.StateType.SHOWING))
 
-    def change_text_scaling(self, factor):
-        """The desktop's text scaling until the test's end, as Xft/DPI of an XSETTINGS daemon started now."""
-        settings = self.scratch / "xsettingsd.conf"
-        settings.write_text(f"Xft/DPI {round(96 * factor * 1024)}\n")
-        daemon = subprocess.Popen(["xsettingsd", "-c", settings], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(daemon.wait)
-        self.addCleanup(daemon.kill)
-
-    def check_layout(self, windows, scale, text_scale):
-        """Waits for each window's size and boxes at the text scale; on X11 then resizes it, which moves nothing."""
+    def check_layout(self, windows, text_scale):  # at the text scale; on X11 then resized, which moves nothing
         for (caption, width, height, controls_in_twips), window in zip(WINDOWS, windows):
             width, height = pixels(width, text_scale), pixels(height, text_scale)
             boxes = sorted((role, name, *(pixels(twips, text_scale) for twips in box))
@@ -183,78 +155,82 @@ class EndToEnd(unittest.TestCase):
             poll(f"{caption!r} at text scale {text_scale}: {boxes}", lambda: layout(window) == ((width, height), boxes))
             if not WAYLAND:  # where a window's size is seen and set from outside
                 x_window = self.x_window(caption)
-                self.assertIn(f"WIDTH={scale * width}\nHEIGHT={scale * height}",
+                self.assertIn(f"WIDTH={self.scale * width}\nHEIGHT={self.scale * height}",
                               xdotool("getwindowgeometry", "--shell", x_window))
-                xdotool("windowsize", x_window, str(scale * width * 3 // 2), str(scale * height // 2))
+                xdotool("windowsize", x_window, str(self.scale * width * 3 // 2), str(self.scale * height // 2))
                 poll("the new size", lambda: window.get_extents(Atspi.CoordType.WINDOW).width > width)
                 self.assertEqual(layout(window)[1], boxes, "after a resize")
 
-    def test_windows_layout_and_close_boxes_at_text_scales_1_to_2_and_scale_2(self):
-        """Every box grows with the text, on X11 also when the desktop's text scaling changes while it is shown."""
-        for scale, text_scale, desktop_text_scaling in [(1, 1, 1), (2, 1, 1), (1, 1.5, 4 / 3)]:
-            with self.subTest(scale=scale, text_scale=text_scale, desktop_text_scaling=desktop_text_scaling):
+    def test_layout_at_each_scale_and_both_close_orders(self):
+        typed = " /srv/Quake III, Arena "
+        cases = [  # name, GDK_SCALE, GDK_DPI_SCALE, the desktop's text scaling changed while shown, window closed first
+            ("scale 1", 1, 1, None, "Note"),
+            ("scale 2, the chooser closed first", 2, 1, None, "Beam Tailor"),
+            ("text scale 1.5, the desktop's 4/3 meanwhile (X11)", 1, 1.5, 4 / 3, "Note"),
+        ]
+        for name, scale, text_scale, desktop_text_scaling, closed_first in cases:
+            with self.subTest(name):
                 self.path_file.unlink(missing_ok=True)
-                prompt, chooser = self.start_windows(scale=scale, text_scale=text_scale)
-                # Read through the Text interface: under AT-SPI 2.56 an accessible's own get_text takes no arguments.
-                self.assertEqual(Atspi.Text.get_text(controls(prompt)["text"], 0, -1), f"{self.home}/.q3a")
-                self.check_layout((prompt, chooser), scale, text_scale)
-                if desktop_text_scaling != 1 and not WAYLAND:  # GTK takes it from an XSETTINGS daemon on X11
-                    self.change_text_scaling(desktop_text_scaling)
-                    self.check_layout((prompt, chooser), scale, text_scale * desktop_text_scaling)
+                self.start(scale, text_scale)
+                prompt, chooser = self.window("Note"), self.window("Beam Tailor")
+                self.check_layout((prompt, chooser), text_scale)
+                if desktop_text_scaling and not WAYLAND:  # as Xft/DPI of an XSETTINGS daemon started now
+                    settings = self.scratch / "xsettingsd.conf"
+                    settings.write_text(f"Xft/DPI {round(96 * desktop_text_scaling * 1024)}\n")
+                    daemon = self.enterContext(subprocess.Popen(["xsettingsd", "-c", settings]))
+                    self.addCleanup(daemon.kill)  # before the context's wait
+                    self.check_layout((prompt, chooser), text_scale * desktop_text_scaling)
                 # The web address's host is on one line with its scheme: not broken after "https://".
-                line = controls(chooser)[CREDIT].get_string_at_offset(CREDIT.index("grim"), Atspi.TextGranularity.LINE)
-                self.assertIn("https://grimvolt.example.org/", line.content)
-                self.close(prompt)  # its close box saves nothing; the chooser's ends the program
-                self.close(chooser)
+                credit = descendant(chooser, CREDIT)
+                line = credit.get_string_at_offset(CREDIT.index("grim"), Atspi.TextGranularity.LINE).content
+                self.assertIn("https://grimvolt.example.org/", line)
+                Atspi.EditableText.set_text_contents(descendant(prompt, PROMPT, FIELD), typed)
+                if closed_first == "Note":  # its close box saves nothing; the chooser's then ends the program
+                    self.close(prompt)
+                    self.close(chooser)
+                    saved = f"{self.home}/.q3a"  # the start's default
+                else:  # the prompt stays, and its "ok" (pressed by its action: the resize hid it) saves the field
+                    self.close(chooser)
+                    descendant(prompt, "ok").do_action(0)
+                    saved = typed
                 self.assertEqual(self.process.wait(15), 0)
-                self.assertEqual(self.path_file.read_bytes(), f"{self.home}/.q3a\r\n".encode())
+                self.assertEqual(self.path_file.read_bytes(), saved.encode() + b"\r\n")
 
-    def test_keys_and_clicks_swap_and_confirm_while_neither_window_takes_input(self):
-        prompt, chooser = self.start_windows(path_file=bytes(self.game))
+    def test_presses_saves_and_failures(self):
+        self.path_file.write_bytes(bytes(self.game) + b"\r\n")
+        self.start()
+        prompt, chooser = self.window("Note"), self.window("Beam Tailor")
+        field = descendant(prompt, PROMPT, FIELD)
         if not WAYLAND:  # the prompt shown last, active, with the caret in its field, where Enter presses nothing
-            poll("the prompt active", lambda: xdotool("getactivewindow") == self.x_window("Note"))
-            self.focus(controls(prompt)["text"])
+            self.focus(field)
             xdotool("key", "Return", "Tab")  # once a Tab has moved the focus on, nothing is saved
-            self.focus(controls(prompt)["ok"])
+            self.focus(descendant(prompt, "ok"))
             xdotool("key", "Tab")
-            self.focus(controls(prompt)["text"])
+            self.focus(field)
         self.assertEqual(self.path_file.read_bytes(), bytes(self.game) + f"\r\n{self.home}/.q3a\r\n".encode())
-        shown = bytes(self.game).decode(errors="replace")  # the bytes that are not UTF-8 as replacement characters
-        self.assertEqual(Atspi.Text.get_text(controls(prompt)["text"], 0, -1), shown)
+        shown = Atspi.Text.get_text(field, 0, -1)  # an accessible's own get_text differs in 2.56
+        self.assertEqual(shown, bytes(self.game).decode(errors="replace"))  # not UTF-8: replacement characters
+        presses = [("click", "Metal Skin", 3), ("click", "Old Q3 Skin", 1), ("click", "GV skin", 2)]
+        if not WAYLAND:  # keys: Space on the button clicked last, then Tab and Enter on the next one
+            presses += [("keys", "space", 2), ("keys", "Tab Return", 3)]
         before = self.mod_folder()
-        presses = [("Metal Skin", 3), ("Old Q3 Skin", 1), ("GV skin", 2)]  # clicks
-        if not WAYLAND:  # Space on the button clicked last, and Enter on the next one
-            presses += [("key space", 2), ("key Tab Return", 3)]
-        for press, row in presses:
-            with self.subTest(press=press):
-                if press.startswith("key "):
-                    xdotool(*press.split())
-                else:
-                    self.click(controls(chooser)[press])
-                self.answer_box(CONFIRMATIONS[row], window_under_it=prompt)
-                self.assertEqual(self.mod_folder(), dict(before, **{"pakskin.pk3": before[f"skindata{row}.ncx"]}))
-        if not WAYLAND:  # Tab goes on round the buttons from "Metal Skin", focused again after its box
-            for name in ["Old Q3 Skin", "GV skin"]:
-                xdotool("key", "Tab")
-                self.focus(controls(chooser)[name])
-        # The chooser closed first leaves the prompt, whose "ok" saves exactly what the field holds.
-        self.close(chooser)
-        Atspi.EditableText.set_text_contents(controls(prompt)["text"], " /srv/Quake III, Arena ")
-        self.click(controls(prompt)["ok"])
-        self.assertEqual(self.process.wait(15), 0)
-        self.assertEqual(self.path_file.read_bytes(), b" /srv/Quake III, Arena \r\n")
-
-    def test_the_folder_saved_by_its_own_bytes_a_failed_swap_and_a_failed_start(self):
-        """The field as shown saves the folder's own bytes; a failure is reported and ends the program."""
-        prompt, chooser = self.start_windows(path_file=bytes(self.game))
-        self.click(controls(prompt)["ok"])
+        for how, what, row in presses:
+            if how == "click":
+                self.click(descendant(chooser, what))
+            else:
+                xdotool("key", *what.split())
+            self.answer_box(CONFIRMATIONS[row])
+            self.assertEqual(self.mod_folder(), dict(before, **{"pakskin.pk3": before[f"skindata{row}.ncx"]}), what)
+        # "ok" with the field as shown saves the folder's own bytes.
+        self.click(descendant(prompt, "ok"))
         poll("the prompt closed", lambda: not has(prompt, Atspi.StateType.SHOWING))
         self.assertEqual(self.path_file.read_bytes(), bytes(self.game) + b"\r\n")
+        # A failure is reported, and ends the program: a skin missing, then no path file to be made.
         (self.mod / "skindata2.ncx").unlink()
-        self.click(controls(chooser)["GV skin"])
+        self.click(descendant(chooser, "GV skin"))
         self.answer_box(f"Error 2: No such file or directory\n{bytes(self.mod).decode(errors='replace')}/skindata2.ncx")
         self.assertEqual(self.process.wait(15), 0)
-        self.home = self.scratch / "no such home"  # so no path file: only the report shows
+        self.home = self.scratch / "no such home"
         self.start()
         self.answer_box(f"Error 2: No such file or directory\n{self.home}/.q3path.cfg")
         self.assertEqual(self.process.wait(15), 0)

@@ -1,6 +1,6 @@
 #include "ui/gtk/exact_fixed.h"
 
-#include <memory>
+#include "ui/gtk/owned.h"
 
 namespace beam::gtk {
 namespace {
@@ -33,21 +33,15 @@ void get_preferred_height(GtkWidget* widget, int* minimum, int* natural) {
 
 void size_allocate(GtkWidget* widget, GtkAllocation* allocation) {
     gtk_widget_set_allocation(widget, allocation);
-    const std::unique_ptr<GList, decltype(&g_list_free)> children(gtk_container_get_children(GTK_CONTAINER(widget)),
-                                                                  g_list_free);
+    const Owned<GList, g_list_free> children(gtk_container_get_children(GTK_CONTAINER(widget)));
     for (GList* item = children.get(); item != nullptr; item = item->next) {
         auto* child = static_cast<GtkWidget*>(item->data);
-        if (gtk_widget_get_visible(child) == FALSE) {
-            continue;
-        }
         int left = 0;
         int top = 0;
         gtk_container_child_get(GTK_CONTAINER(widget), child, "x", &left, "y", &top, nullptr);
         GtkAllocation box{allocation->x + left, allocation->y + top, 0, 0};
         gtk_widget_get_size_request(child, &box.width, &box.height);
-        // GTK wants every widget measured before it is allocated, whatever size it then gets.
-        GtkRequisition measured;
-        gtk_widget_get_preferred_size(child, &measured, nullptr);
+        gtk_widget_get_preferred_size(child, nullptr, nullptr);  // GTK allocates only what it has measured
         gtk_widget_size_allocate(child, &box);
     }
 }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <initializer_list>
-#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -11,52 +10,51 @@
 #include "flow/flow.h"
 #include "skins/skins.h"
 #include "ui/gtk/exact_fixed.h"
-#include "ui/gtk/gobject_ptr.h"
+#include "ui/gtk/owned.h"
 #include "ui/layout.h"
 
 namespace beam::gtk {
 namespace {
 
-// GTK's font resolution when neither the X server nor the desktop sets one.
+// GTK's font resolution where neither the X server nor the desktop sets one.
 constexpr double kDefaultResolution = 96;
-// A message box's margin around its text, in logical pixels, and the buttons a title bar may
+// The message box's margin around its text, in logical pixels, and the buttons a title bar may
 // show beside the title (icon, minimise, maximise, close).
 constexpr int kMessageMargin = 18;
 constexpr int kTitleBarButtons = 4;
 
-// What the ui:: functions act on: the program's rules, one of each window.
+// What the ui:: functions act on.
 struct FrontEnd {
     GtkApplication* app = nullptr;
     std::optional<flow::Program> flow;
     GtkWidget* prompt = nullptr;
     GtkWidget* field = nullptr;
     GtkWidget* chooser = nullptr;
-    // A path file may name a folder in bytes that are not UTF-8, which GTK cannot show: the field
-    // then shows a readable stand-in, and while it is left as shown, the folder's own bytes count.
+    // A folder named in bytes that are not UTF-8 is shown with replacement characters; while the
+    // field holds what it was given, the folder's own bytes are its text.
     std::string stored_prompt_text;
     std::string shown_prompt_text;
-    // Logical pixels to the inch that GTK draws text at: the X resource Xft.dpi or the desktop's
-    // text scaling, times GDK_DPI_SCALE. GTK multiplies logical pixels by the screen's scale
-    // factor itself.
+    // The font resolution in logical pixels to the inch (Xft.dpi or the desktop's text scaling,
+    // times GDK_DPI_SCALE); GTK applies the screen's scale factor on top.
     double resolution = kDefaultResolution;
-    bool press_waiting = false;  // a button's press, from its click until its action has returned
+    bool press_waiting = false;  // from a button's click until its press has run
 };
-// Text as GTK can show it: bytes that are not UTF-8 as replacement characters, a NUL as '?'.
-using ReadableText = std::unique_ptr<gchar, decltype(&g_free)>;
-ReadableText readable(std::string_view text) {
-    std::string bytes(text);
-    std::replace(bytes.begin(), bytes.end(), '\0', '?');  // a NUL would end the text there
-    return {g_utf8_make_valid(bytes.data(), static_cast<gssize>(bytes.size())), g_free};
-}
-
 FrontEnd front_end;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables): the ui:: functions are free
+
+// Text as GTK can show it: bytes that are not UTF-8 as replacement characters, a NUL (which
+// would end the text) as '?'.
+Owned<gchar, g_free> readable(std::string_view text) {
+    std::string bytes(text);
+    std::replace(bytes.begin(), bytes.end(), '\0', '?');
+    return Owned<gchar, g_free>(g_utf8_make_valid(bytes.data(), static_cast<gssize>(bytes.size())));
+}
 
 // Twips in logical pixels at the font resolution, so that boxes grow with the text in them.
 int pixels(int twips) {
     return static_cast<int>(std::lround(twips * front_end.resolution / layout::kTwipsPerInch));
 }
 
-// Runs a button's press if the button is still on screen: its window may have closed meanwhile.
+// A click's press, unless the button's window has closed meanwhile.
 gboolean run_press(gpointer button) {
     if (gtk_widget_get_realized(GTK_WIDGET(button)) != FALSE) {
         const auto* skin = static_cast<const skins::Skin*>(g_object_get_data(G_OBJECT(button), "skin"));
@@ -70,10 +68,9 @@ gboolean run_press(gpointer button) {
     return G_SOURCE_REMOVE;
 }
 
-// A press runs from the main loop, not inside the click: a click made through the accessibility
-// bus (a screen reader's or voice control's "press") would otherwise hold that bus until the
-// message box it opens is dismissed, so that the box could be neither read nor answered through
-// it. A press while another waits or runs is dropped, as a click on a window under a modal box is.
+// The press runs from the main loop once the click has returned: a click through the
+// accessibility bus (a screen reader's "press") would otherwise hold that bus until the message
+// box the press opens is dismissed. A click while a press waits or runs is dropped.
 void on_button_clicked(GtkButton* button, gpointer /*unused*/) {
     if (!std::exchange(front_end.press_waiting, true)) {
         g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, run_press, g_object_ref(button), g_object_unref);
@@ -92,9 +89,8 @@ void on_window_destroyed(GtkWidget* window, gpointer /*unused*/) {
     }
 }
 
-// A web address in the label's text is never broken, so it moves whole to the next line: Pango
-// would otherwise break it after "https://", leaving the scheme alone at the end of a line.
-// Where it is wider than its box, it runs on into the window's margin.
+// A web address in the label is never broken (Pango would break it after "https://"): it moves
+// whole to the next line, or runs on into the window's margin where it is wider than the box.
 void keep_web_address_whole(GtkLabel* label, std::string_view text) {
     const std::size_t start = text.find("https://");
     if (start == std::string_view::npos) {
@@ -104,8 +100,7 @@ void keep_web_address_whole(GtkLabel* label, std::string_view text) {
     PangoAttribute* no_breaks = pango_attr_allow_breaks_new(FALSE);
     no_breaks->start_index = static_cast<guint>(start);
     no_breaks->end_index = static_cast<guint>(end);
-    const std::unique_ptr<PangoAttrList, decltype(&pango_attr_list_unref)> attributes(pango_attr_list_new(),
-                                                                                      pango_attr_list_unref);
+    const Owned<PangoAttrList, pango_attr_list_unref> attributes(pango_attr_list_new());
     pango_attr_list_insert(attributes.get(), no_breaks);
     gtk_label_set_attributes(label, attributes.get());
 }
@@ -127,8 +122,7 @@ GtkWidget* new_control(const layout::Control& control) {
             return front_end.field;
         case layout::ControlKind::push_button: {
             GtkWidget* button = gtk_button_new_with_label(text.c_str());
-            // The skin the button selects, null for the prompt's button. GLib keeps data as a
-            // plain pointer; run_press reads it as const.
+            // The skin it selects (none for "ok"), kept by GLib as a plain pointer, read as const.
             auto* skin = const_cast<skins::Skin*>(control.skin);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
             g_object_set_data(G_OBJECT(button), "skin", skin);
             g_signal_connect(button, "clicked", G_CALLBACK(on_button_clicked), nullptr);
@@ -141,8 +135,7 @@ GtkWidget* new_control(const layout::Control& control) {
 // Sizes the window and places its controls, in the layout's order, for the present resolution.
 void place_controls(GtkWidget* toplevel, const layout::Window& window) {
     GtkWidget* form = gtk_bin_get_child(GTK_BIN(toplevel));
-    const std::unique_ptr<GList, decltype(&g_list_free)> children(gtk_container_get_children(GTK_CONTAINER(form)),
-                                                                  g_list_free);
+    const Owned<GList, g_list_free> children(gtk_container_get_children(GTK_CONTAINER(form)));
     const GList* item = children.get();
     for (const layout::Control& control : window.controls) {
         auto* widget = static_cast<GtkWidget*>(item->data);
@@ -154,9 +147,8 @@ void place_controls(GtkWidget* toplevel, const layout::Window& window) {
     gtk_window_resize(GTK_WINDOW(toplevel), pixels(window.client_width), pixels(window.client_height));
 }
 
-// The window, not yet shown, with its controls placed as the table says. GTK's tab order runs
-// from top to bottom, which is the table's order, and a window being shown puts the focus on
-// the first control in it.
+// The window, not yet shown. GTK's tab order runs from top to bottom, which is the table's order,
+// and a window being shown puts the focus on the first control in it.
 GtkWidget* new_window(const layout::Window& window) {
     GtkWidget* toplevel = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(toplevel), std::string(window.caption).c_str());
@@ -172,8 +164,7 @@ GtkWidget* new_window(const layout::Window& window) {
         }
         gtk_fixed_put(GTK_FIXED(form), widget, 0, 0);
     }
-    // The window's label names its field, so that screen readers say "Please enter Quake 3 Path"
-    // for it, not "text": as its accessible name, and as the field's ATK "labelled by".
+    // The label names the field for screen readers: its accessible name, and ATK's "labelled by".
     if (label != nullptr && field != nullptr) {
         gtk_label_set_mnemonic_widget(GTK_LABEL(label), field);
         atk_object_set_name(gtk_widget_get_accessible(field), gtk_label_get_text(GTK_LABEL(label)));
@@ -186,15 +177,11 @@ GtkWidget* new_window(const layout::Window& window) {
     return toplevel;
 }
 
-double font_resolution(GdkScreen* screen) {
-    const double resolution = gdk_screen_get_resolution(screen);
-    return resolution > 0 ? resolution : kDefaultResolution;
-}
-
-// The desktop's text scaling (gtk-xft-dpi, which GTK passes on to the screen) or the screen's
-// resolution changed: every box follows the text.
+// The font resolution, at the start and whenever the desktop's text scaling (gtk-xft-dpi, passed
+// on to the screen) changes: every box follows the text.
 void on_resolution_changed(GdkScreen* screen, GParamSpec* /*property*/, gpointer /*unused*/) {
-    front_end.resolution = font_resolution(screen);
+    const double resolution = gdk_screen_get_resolution(screen);
+    front_end.resolution = resolution > 0 ? resolution : kDefaultResolution;
     if (front_end.prompt != nullptr) {
         place_controls(front_end.prompt, layout::kPrompt);
     }
@@ -203,11 +190,9 @@ void on_resolution_changed(GdkScreen* screen, GParamSpec* /*property*/, gpointer
     }
 }
 
-// The message box, not yet shown: the text alone with even margins (a message dialog keeps room
-// for an icon that this box lacks), one OK button, read out by screen readers as an alert. It is
-// kept above the program's active window and modal to all of its windows. Before either window is
-// shown, the parent is one not yet on screen: GTK then gives the window manager no parent for the
-// box, which stands alone, and has nothing to warn about.
+// The message box, not yet shown: an alert with the text alone (a GtkMessageDialog keeps room for
+// an icon), kept above the active window and modal to all. Before any window is shown its parent
+// is one not yet mapped, which GTK does not pass on: the box then stands alone.
 GtkWidget* new_message_box(std::string_view text) {
     const std::string title(flow::kApplicationTitle);
     GtkWidget* dialog = gtk_dialog_new_with_buttons(title.c_str(), gtk_application_get_active_window(front_end.app),
@@ -218,13 +203,11 @@ GtkWidget* new_message_box(std::string_view text) {
     g_object_set(label, "margin", kMessageMargin, nullptr);
     gtk_container_add(GTK_CONTAINER(gtk_dialog_get_content_area(GTK_DIALOG(dialog))), label);
     gtk_widget_show(label);
-    // As wide as a title bar needs for the title in bold and its buttons, about a line and a
-    // half wide each, so that no window manager shortens the title.
-    const GObjectPtr<PangoLayout> caption(gtk_widget_create_pango_layout(dialog, title.c_str()));
-    const std::unique_ptr<PangoAttrList, decltype(&pango_attr_list_unref)> bold(pango_attr_list_new(),
-                                                                                pango_attr_list_unref);
-    pango_attr_list_insert(bold.get(), pango_attr_weight_new(PANGO_WEIGHT_BOLD));
-    pango_layout_set_attributes(caption.get(), bold.get());
+    // As wide as a title bar needs for the title in bold and its buttons (about a line and a half
+    // wide each), so that no window manager shortens the title.
+    const Owned<PangoLayout> caption(gtk_widget_create_pango_layout(dialog, nullptr));
+    const Owned<gchar, g_free> bold_title(g_markup_printf_escaped("<b>%s</b>", title.c_str()));
+    pango_layout_set_markup(caption.get(), bold_title.get(), -1);
     int width = 0;
     int height = 0;
     pango_layout_get_pixel_size(caption.get(), &width, &height);
@@ -238,7 +221,7 @@ void start(GtkApplication* app, PathStore& store) {
     front_end.app = app;
     front_end.flow.emplace(store);
     GdkScreen* screen = gdk_screen_get_default();
-    front_end.resolution = font_resolution(screen);
+    on_resolution_changed(screen, nullptr, nullptr);
     g_signal_connect(screen, "notify::resolution", G_CALLBACK(on_resolution_changed), nullptr);
     front_end.flow->start_up();
 }
@@ -247,11 +230,7 @@ void start(GtkApplication* app, PathStore& store) {
 
 namespace beam::ui {
 
-using gtk::front_end;
-using gtk::new_message_box;
-using gtk::new_window;
-using gtk::readable;
-using gtk::ReadableText;
+using namespace gtk;  // the front-end's state and windows
 
 void make_windows() {
     front_end.prompt = new_window(layout::kPrompt);
@@ -259,7 +238,7 @@ void make_windows() {
 }
 
 void set_prompt_text(std::string_view text) {
-    const ReadableText shown = readable(text);
+    const auto shown = readable(text);
     front_end.stored_prompt_text = text;
     front_end.shown_prompt_text = shown.get();
     gtk_entry_set_text(GTK_ENTRY(front_end.field), shown.get());

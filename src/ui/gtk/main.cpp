@@ -2,27 +2,25 @@
 
 #include <gtk/gtk.h>
 
-#include <array>
-#include <memory>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "pathstore/pathstore.h"
 #include "ui/gtk/front_end.h"
-#include "ui/gtk/gobject_ptr.h"
+#include "ui/gtk/owned.h"
 
 namespace {
 
-using beam::gtk::GObjectPtr;
+using beam::gtk::Owned;
 
-// Every window's icon, compiled into the program, in the sizes window managers draw a window's
-// icon in (title bar, switcher, at scale 1 and 2). The larger sizes are the installed theme's,
-// for launchers: decoding them here cost more start-up time and memory than the rest of the icon.
+// Every window's icon, compiled in, in the sizes of title bars and switchers at scale 1 and 2.
+// Launchers take the larger sizes from the installed theme: decoding them here cost more start-up
+// time and memory than the rest of the icon.
 void set_window_icon() {
-    constexpr std::array kSizes{16, 32, 48, 64};
-    std::vector<GObjectPtr<GdkPixbuf>> images;
-    std::unique_ptr<GList, decltype(&g_list_free)> list(nullptr, g_list_free);
-    for (int size : kSizes) {
+    std::vector<Owned<GdkPixbuf>> images;
+    Owned<GList, g_list_free> list;
+    for (const int size : {16, 32, 48, 64}) {
         const std::string resource = "/org/beamtailor/icons/beam-tailor-" + std::to_string(size) + ".png";
         images.emplace_back(gdk_pixbuf_new_from_resource(resource.c_str(), nullptr));
         list.reset(g_list_append(list.release(), images.back().get()));
@@ -43,7 +41,7 @@ int main() {
     const std::string home = g_get_home_dir();
     beam::PathStore store(home + "/.q3path.cfg", home + "/.q3a");
 
-    const GObjectPtr<GtkApplication> app(gtk_application_new("org.beamtailor.BeamTailor", G_APPLICATION_NON_UNIQUE));
+    const Owned<GtkApplication> app(gtk_application_new("org.beamtailor.BeamTailor", G_APPLICATION_NON_UNIQUE));
     g_signal_connect(app.get(), "activate", G_CALLBACK(on_activate), &store);
     return g_application_run(G_APPLICATION(app.get()), 0, nullptr);
 }
