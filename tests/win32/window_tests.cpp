@@ -41,7 +41,8 @@ bool wait_until(const std::function<bool()>& holds) {
 // WM_GETTEXT reads another process's controls, where GetWindowText does not.
 std::wstring text_of(HWND window) {
     std::wstring text(4096, L'\0');
-    text.resize(SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data())));
+    const LRESULT length = SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<std::size_t>(length));
     return text;
 }
 // A control's name as a screen reader gets it.
@@ -255,8 +256,7 @@ TEST_F(BeamTailorExe, KeysAndClicksSwapAndConfirmWhileNeitherWindowTakesInput) {
     EXPECT_TRUE(wait_until([&] { return input().hwndFocus == on_prompt[1]; }));
     EXPECT_EQ(bytes_of(kPathFile), kGame + "\r\n" + kDefaultLine);
 
-    // A button focused by a click or by Tab is pressed by Space and Enter; after the box both windows take input
-    // again, with the focus back on the button.
+    // A button focused by a click or by Tab is pressed by Space and Enter; after the box, the focus is back on it.
     const std::vector<HWND> buttons = controls_of(chooser);
     const auto swapped_to = [&](int row, const wchar_t* confirmation) {
         answer_box(confirmation);
@@ -282,11 +282,10 @@ TEST_F(BeamTailorExe, KeysAndClicksSwapAndConfirmWhileNeitherWindowTakesInput) {
     EXPECT_EQ(bytes_of(kPathFile), " e:/q3 , x\r\n");
 }
 
-// A pack a scanner holds, sharing deletion, past the swap's wait, and a folder where the path file goes: each
-// report ends the program. The chooser, shown first, follows the shortcut's "Run" setting.
+// Each report ends the program: a pack a scanner holds, sharing deletion, past the swap's wait; a failed start.
 TEST_F(BeamTailorExe, FailuresReportTheErrorAndEndTheProgram) {
     put(kPathFile, kGame + "\r\n");
-    start(SW_SHOWMAXIMIZED);
+    start(SW_SHOWMAXIMIZED);  // as a shortcut may ask: the chooser, shown first, maximized
     ASSERT_TRUE(prompt && chooser);
     EXPECT_TRUE(IsZoomed(chooser) && !IsZoomed(prompt));
     EXPECT_TRUE(wait_until([&] { return input().hwndActive == prompt; })) << "shown last, so active and on top";
@@ -301,7 +300,7 @@ TEST_F(BeamTailorExe, FailuresReportTheErrorAndEndTheProgram) {
     EXPECT_EQ(exit_code(), 0U);
 
     fs::remove_all(kPathFile);
-    fs::create_directory(kPathFile);
+    fs::create_directory(kPathFile);  // where the path file goes
     start();
     EXPECT_FALSE(prompt || chooser);
     answer_box(L"Error ", "\nc:/q3path.cfg");
