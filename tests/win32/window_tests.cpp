@@ -170,7 +170,7 @@ class BeamTailorExe : public ::testing::Test {
 };
 
 // At the DPI of the Wine session that tests/win32/at-dpi starts and names.
-TEST_F(BeamTailorExe, LayoutInTwipsThePromptOnTopWithTheCaretAResizeMovesNothingAndADpiChangeScalesBoxesAndText) {
+TEST_F(BeamTailorExe, LayoutInTwipsTheCaretInTheFieldAResizeMovesNothingAndADpiChangeScalesBoxesAndText) {
     const auto dpi = static_cast<int>(GetDpiForSystem());
     ASSERT_STREQ(std::to_string(dpi).c_str(), std::getenv("BEAM_TEST_DPI"));
     start();
@@ -283,7 +283,7 @@ TEST_F(BeamTailorExe, KeysAndClicksSwapAndConfirmWhileNeitherWindowTakesInput) {
 }
 
 // Each report ends the program: a pack a scanner holds, sharing deletion, past the swap's wait; a failed start.
-TEST_F(BeamTailorExe, FailuresReportTheErrorAndEndTheProgram) {
+TEST_F(BeamTailorExe, StartedMaximizedThePromptOnTopAndEachFailureReportedThenTheEnd) {
     put(kPathFile, kGame + "\r\n");
     start(SW_SHOWMAXIMIZED);  // as a shortcut may ask: the chooser, shown first, maximized
     ASSERT_TRUE(prompt && chooser);
