@@ -1,8 +1,7 @@
 // BeamTailor.exe, started from beside this test, worked through the window system alone on real files.
 
-// The calls Windows 10 brought, to ask the program as that Windows does.
 #undef _WIN32_WINNT
-#define _WIN32_WINNT 0x0A00
+#define _WIN32_WINNT 0x0A00  // the calls Windows 10 brought, to ask the program as that Windows does
 
 #include <gtest/gtest.h>
 #include <oleacc.h>
@@ -13,7 +12,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <tuple>
 
 #include "file_bytes.h"
 #include "fileio/wide_text.h"
@@ -29,7 +27,6 @@ const std::string kDefaultLine = "c:/program files/Quake III Arena\r\n";
 // The pack's path past 260 characters, as Wine allows, in a mod folder within them, as the C runtime needs.
 const std::string kGame = (fs::temp_directory_path() / std::string(240, 'g')).generic_string().substr(0, 240);
 const std::string kPack = kGame + "/grimvolt/pakskin.pk3";
-const wchar_t* const kConfirmations[] = {L"Old Q3 Skin selected", L"Gv Skin selected", L"Metal Skins selected"};
 
 std::string source(int row) {
     return kGame + "/grimvolt/skindata" + std::to_string(row) + ".ncx";
@@ -44,23 +41,22 @@ bool wait_until(const std::function<bool()>& holds) {
 // WM_GETTEXT reads another process's controls, where GetWindowText does not.
 std::wstring text_of(HWND window) {
     std::wstring text(4096, L'\0');
-    text.resize(
-        static_cast<std::size_t>(SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()))));
+    const LRESULT length = SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<std::size_t>(length));
     return text;
 }
-// A control's name for a screen reader; wine64 answers no accessible object, so the 64-bit tests expect none.
+// A control's name as a screen reader gets it.
 std::wstring accessible_name(HWND control) {
     IAccessible* object = nullptr;
-    if (sizeof(void*) == 8 ||
-        FAILED(AccessibleObjectFromWindow(control, OBJID_CLIENT, IID_IAccessible, reinterpret_cast<void**>(&object)))) {
-        return L"(no accessible object)";
-    }
-    VARIANT self{};
-    self.vt = VT_I4;  // CHILDID_SELF
     BSTR name = nullptr;
-    object->get_accName(self, &name);
-    object->Release();
-    std::wstring text = name != nullptr ? name : L"(none)";
+    if (SUCCEEDED(
+            AccessibleObjectFromWindow(control, OBJID_CLIENT, IID_IAccessible, reinterpret_cast<void**>(&object)))) {
+        VARIANT self{};
+        self.vt = VT_I4;  // CHILDID_SELF
+        object->get_accName(self, &name);
+        object->Release();
+    }
+    std::wstring text = name != nullptr ? name : L"";
     SysFreeString(name);
     return text;
 }
@@ -72,8 +68,8 @@ std::vector<HWND> controls_of(HWND window) {
     }
     return controls;
 }
-// A window's client size and its controls' texts, names for a screen reader and boxes, in pixels.
-using Control = std::tuple<std::wstring, std::wstring, std::array<int, 4>>;
+// A window's client size, and its controls' texts and boxes.
+using Control = std::pair<std::wstring, std::array<int, 4>>;
 using Layout = std::pair<std::array<int, 2>, std::vector<Control>>;
 Layout layout_of(HWND window) {
     RECT client{};
@@ -84,7 +80,7 @@ Layout layout_of(HWND window) {
         GetWindowRect(control, &box);
         MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&box), 2);
         const std::array<int, 4> shown{box.left, box.top, box.right - box.left, box.bottom - box.top};
-        layout.second.emplace_back(text_of(control), accessible_name(control), shown);
+        layout.second.emplace_back(text_of(control), shown);
     }
     return layout;
 }
@@ -92,9 +88,8 @@ Layout layout_of(HWND window) {
 Layout in_pixels(Layout layout, int dpi) {
     const auto scale = [dpi](int& twips) { twips = MulDiv(twips, dpi, 1440); };
     std::ranges::for_each(layout.first, scale);
-    for (auto& [text, name, box] : layout.second) {
+    for (auto& [text, box] : layout.second) {
         std::ranges::for_each(box, scale);
-        name = sizeof(void*) == 8 ? L"(no accessible object)" : name;  // as accessible_name reads it
     }
     return layout;
 }
@@ -108,10 +103,6 @@ void press(const std::vector<BYTE>& keys) {
         keybd_event(key, 0, 0, 0);
         keybd_event(key, 0, KEYEVENTF_KEYUP, 0);
     }
-}
-// Posted, not sent: a click that opens a message box returns only once the box is closed.
-void click(HWND control) {
-    PostMessageW(control, BM_CLICK, 0, 0);
 }
 // The message box: the program's title and a text from head to tail, while neither window takes input; OK.
 void answer_box(const std::wstring& head, const std::string& tail = "") {
@@ -179,7 +170,7 @@ class BeamTailorExe : public ::testing::Test {
 };
 
 // At the DPI of the Wine session that tests/win32/at-dpi starts and names.
-TEST_F(BeamTailorExe, LayoutInTwipsThePromptOnTopWithTheCaretAResizeMovesNothingAndADpiChangeScalesBoxesAndText) {
+TEST_F(BeamTailorExe, LayoutInTwipsTheCaretInTheFieldAResizeMovesNothingAndADpiChangeScalesBoxesAndText) {
     const auto dpi = static_cast<int>(GetDpiForSystem());
     ASSERT_STREQ(std::to_string(dpi).c_str(), std::getenv("BEAM_TEST_DPI"));
     start();
@@ -187,19 +178,20 @@ TEST_F(BeamTailorExe, LayoutInTwipsThePromptOnTopWithTheCaretAResizeMovesNothing
     HWND field = controls_of(prompt).at(1);
     EXPECT_TRUE(wait_until([&] { return input().hwndCaret == field; })) << "the caret in the field";
 
+    // A screen reader names the field after the label before it (wine64 gives no accessible object).
     const std::wstring label = L"Please enter Quake 3 Path";
+    EXPECT_EQ(accessible_name(field), sizeof(void*) == 4 ? label : L"");
     const std::wstring credit =
         L"Beam Tailor for GV 1.0,1.1 and 2.0 by Kestrel" + std::wstring(25, L' ') + L"https://grimvolt.example.org/";
-    // A screen reader names the field after the label before it, the others after their text.
     // clang-format off
     const std::pair<HWND, Layout> windows[] = {
-        {prompt, {{4380, 2085}, {{label, label, {240, 240, 3615, 495}},
-                                 {L"c:/program files/Quake III Arena", label, {240, 720, 3135, 375}},
-                                 {L"ok", L"ok", {240, 1320, 1095, 375}}}}},
-        {chooser, {{5535, 2610}, {{credit, credit, {2160, 240, 2775, 1095}},
-                                  {L"Old Q3 Skin", L"Old Q3 Skin", {240, 120, 1455, 495}},
-                                  {L"GV skin", L"GV skin", {240, 720, 1455, 495}},
-                                  {L"Metal Skin", L"Metal Skin", {240, 1320, 1455, 495}}}}}};
+        {prompt, {{4380, 2085}, {{label, {240, 240, 3615, 495}},
+                                 {L"c:/program files/Quake III Arena", {240, 720, 3135, 375}},
+                                 {L"ok", {240, 1320, 1095, 375}}}}},
+        {chooser, {{5535, 2610}, {{credit, {2160, 240, 2775, 1095}},
+                                  {L"Old Q3 Skin", {240, 120, 1455, 495}},
+                                  {L"GV skin", {240, 720, 1455, 495}},
+                                  {L"Metal Skin", {240, 1320, 1455, 495}}}}}};
     // clang-format on
     RECT suggested{40, 60, 700, 420};  // in the program's memory: Wine passes the pointer on as it is
     void* remote = VirtualAllocEx(process_.get(), nullptr, sizeof suggested, MEM_COMMIT, PAGE_READWRITE);
@@ -210,8 +202,8 @@ TEST_F(BeamTailorExe, LayoutInTwipsThePromptOnTopWithTheCaretAResizeMovesNothing
         const int other = dpi * 7 / 4;
         RECT exact{0, 0, in_pixels(in_twips, other).first[0], in_pixels(in_twips, other).first[1]};
         AdjustWindowRectExForDpi(&exact, WS_OVERLAPPEDWINDOW, FALSE, 0, other);
-        SIZE answer{};
         EXPECT_TRUE(SendMessageW(window, WM_GETDPISCALEDSIZE, other, reinterpret_cast<LPARAM>(remote)));
+        SIZE answer{};
         ASSERT_TRUE(ReadProcessMemory(process_.get(), remote, &answer, sizeof answer, nullptr));
         EXPECT_EQ(std::pair(answer.cx, answer.cy), std::pair(exact.right - exact.left, exact.bottom - exact.top));
 
@@ -232,7 +224,8 @@ TEST_F(BeamTailorExe, LayoutInTwipsThePromptOnTopWithTheCaretAResizeMovesNothing
     for (const UINT change : {WM_SETTINGCHANGE, WM_THEMECHANGED}) {
         SendMessageW(prompt, WM_DPICHANGED, MAKEWPARAM(dpi * 3 / 2, dpi * 3 / 2), reinterpret_cast<LPARAM>(remote));
         RECT box{};
-        EXPECT_TRUE(wait_until([&] { return GetWindowRect(prompt, &box) && EqualRect(&box, &suggested); }));
+        GetWindowRect(prompt, &box);
+        EXPECT_TRUE(EqualRect(&box, &suggested));
         EXPECT_EQ(layout_of(prompt).second, in_pixels(windows[0].second, dpi * 3 / 2).second);
         EXPECT_NEAR(text_end() / static_cast<double>(text_width), 1.5, 0.1);
         SendMessageW(prompt, change, SPI_SETNONCLIENTMETRICS, 0);
@@ -254,52 +247,52 @@ TEST_F(BeamTailorExe, KeysAndClicksSwapAndConfirmWhileNeitherWindowTakesInput) {
     put(kPathFile, kGame + "\r\n");
     start();
     ASSERT_TRUE(prompt && chooser);
-    const std::vector<HWND> on_prompt = controls_of(prompt), buttons = controls_of(chooser);
+    const std::vector<HWND> on_prompt = controls_of(prompt);
     // Enter and Esc in the field press nothing: once the Tab after them has moved the focus, nothing is saved.
-    const auto focus_on = [](HWND control) { return wait_until([&] { return input().hwndFocus == control; }); };
-    ASSERT_TRUE(focus_on(on_prompt[1]));
+    ASSERT_TRUE(wait_until([&] { return input().hwndFocus == on_prompt[1]; }));
     press({VK_RETURN, VK_ESCAPE, VK_TAB});
-    EXPECT_TRUE(focus_on(on_prompt[2]));
-    press({VK_TAB});
-    EXPECT_TRUE(focus_on(on_prompt[1]));
+    EXPECT_TRUE(wait_until([&] { return input().hwndFocus == on_prompt[2]; }));
+    press({VK_TAB});  // past the label
+    EXPECT_TRUE(wait_until([&] { return input().hwndFocus == on_prompt[1]; }));
     EXPECT_EQ(bytes_of(kPathFile), kGame + "\r\n" + kDefaultLine);
 
-    // A button focused by a click or by Tab is pressed by Space and Enter; the focus comes back after the box.
-    const auto swapped_to = [&](int row) {
-        answer_box(kConfirmations[row - 1]);
+    // A button focused by a click or by Tab is pressed by Space and Enter; after the box, the focus is back on it.
+    const std::vector<HWND> buttons = controls_of(chooser);
+    const auto swapped_to = [&](int row, const wchar_t* confirmation) {
+        answer_box(confirmation);
         EXPECT_EQ(bytes_of(kPack), bytes_of(source(row)));
-        EXPECT_TRUE(wait_until([&] { return IsWindowEnabled(prompt) && IsWindowEnabled(chooser); }));
+        EXPECT_TRUE(wait_until(
+            [&] { return IsWindowEnabled(prompt) && IsWindowEnabled(chooser) && input().hwndFocus == buttons[row]; }));
     };
-    click(buttons[1]);
-    swapped_to(1);
+    PostMessageW(buttons[1], BM_CLICK, 0, 0);  // posted: a send would return after the box only
+    swapped_to(1, L"Old Q3 Skin selected");
     press({VK_RETURN});  // on the button clicked
-    swapped_to(1);
+    swapped_to(1, L"Old Q3 Skin selected");
     press({VK_TAB, VK_SPACE});
-    swapped_to(2);
+    swapped_to(2, L"Gv Skin selected");
     press({VK_TAB, VK_RETURN});
-    swapped_to(3);
+    swapped_to(3, L"Metal Skins selected");
 
     // The chooser's close box leaves the prompt, whose "ok" saves the field and ends the program.
     PostMessageW(chooser, WM_SYSCOMMAND, SC_CLOSE, 0);
     ASSERT_TRUE(wait_until([&] { return !IsWindow(chooser); }));
     SendMessageW(on_prompt[1], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L" e:/q3 , x"));
-    click(on_prompt[2]);
+    PostMessageW(on_prompt[2], BM_CLICK, 0, 0);
     EXPECT_EQ(exit_code(), 0U);
     EXPECT_EQ(bytes_of(kPathFile), " e:/q3 , x\r\n");
 }
 
-// A pack a scanner holds, sharing deletion, past the swap's wait, and a folder where the path file goes: each
-// report ends the program. The chooser, shown first, follows the shortcut's "Run" setting.
-TEST_F(BeamTailorExe, FailuresReportTheErrorAndEndTheProgram) {
+// Each report ends the program: a pack a scanner holds, sharing deletion, past the swap's wait; a failed start.
+TEST_F(BeamTailorExe, StartedMaximizedThePromptOnTopAndEachFailureReportedThenTheEnd) {
     put(kPathFile, kGame + "\r\n");
-    start(SW_SHOWMAXIMIZED);
+    start(SW_SHOWMAXIMIZED);  // as a shortcut may ask: the chooser, shown first, maximized
     ASSERT_TRUE(prompt && chooser);
     EXPECT_TRUE(IsZoomed(chooser) && !IsZoomed(prompt));
     EXPECT_TRUE(wait_until([&] { return input().hwndActive == prompt; })) << "shown last, so active and on top";
     const win32::Owned<HANDLE, &CloseHandle> scanner(CreateFileW(to_wide(kPack).c_str(), GENERIC_READ,
                                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                                                  nullptr, OPEN_EXISTING, 0, nullptr));
-    click(controls_of(chooser).at(2));
+    PostMessageW(controls_of(chooser)[2], BM_CLICK, 0, 0);
     // The windows answer while the swap waits: Windows calls one that has not for five seconds hung.
     EXPECT_TRUE(wait_until([&] { return IsHungAppWindow(chooser) || shown(nullptr); }));
     EXPECT_FALSE(IsHungAppWindow(chooser));
@@ -307,7 +300,7 @@ TEST_F(BeamTailorExe, FailuresReportTheErrorAndEndTheProgram) {
     EXPECT_EQ(exit_code(), 0U);
 
     fs::remove_all(kPathFile);
-    fs::create_directory(kPathFile);
+    fs::create_directory(kPathFile);  // where the path file goes
     start();
     EXPECT_FALSE(prompt || chooser);
     answer_box(L"Error ", "\nc:/q3path.cfg");

@@ -24,14 +24,10 @@ UINT dpi_of(HWND window) {
 }
 
 void scale_frame_per_monitor(HWND window) {
-    static const auto awareness_of =
-        system_function<DPI_AWARENESS_CONTEXT(WINAPI*)(HWND)>(L"user32.dll", "GetWindowDpiAwarenessContext");
-    static const auto same_awareness = system_function<BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT, DPI_AWARENESS_CONTEXT)>(
-        L"user32.dll", "AreDpiAwarenessContextsEqual");
+    // A window other than per-monitor v1 fails it, or asks what per-monitor v2 does anyway.
     static const auto enable_frame_scaling =
         system_function<BOOL(WINAPI*)(HWND)>(L"user32.dll", "EnableNonClientDpiScaling");
-    if (awareness_of != nullptr && same_awareness != nullptr && enable_frame_scaling != nullptr &&
-        same_awareness(awareness_of(window), DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE) != FALSE) {
+    if (enable_frame_scaling != nullptr) {
         enable_frame_scaling(window);
     }
 }
@@ -43,7 +39,7 @@ Font message_font(UINT dpi) {
     metrics.cbSize = sizeof metrics;
     if (system_parameters_for_dpi != nullptr) {
         system_parameters_for_dpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);
-    } else {  // the system's dots per inch, which are then every window's
+    } else {
         SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
     }
     return Font(CreateFontIndirectW(&metrics.lfMessageFont));
@@ -52,8 +48,7 @@ Font message_font(UINT dpi) {
 Icon icon_for_dpi(HINSTANCE instance, int resource, bool small, UINT dpi) {
     static const auto system_metrics_for_dpi =
         system_function<int(WINAPI*)(int, UINT)>(L"user32.dll", "GetSystemMetricsForDpi");
-    // Common controls 6 (Vista and later) draw a size the icon lacks from a larger image, where
-    // LoadImageW stretches a smaller one.
+    // Common controls 6 scale a size the icon lacks down from a larger image; LoadImageW scales up.
     static const auto load_scaled_down = system_function<HRESULT(WINAPI*)(HINSTANCE, const wchar_t*, int, int, HICON*)>(
         L"comctl32.dll", "LoadIconWithScaleDown");
     const auto metric = [dpi](int index) {

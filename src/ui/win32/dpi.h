@@ -1,9 +1,8 @@
 #pragma once
 
-// Dots per inch and what depends on them. From Windows 10 1607 on the program is aware of each
-// monitor's value, and the calls that answer for a given value, looked up when first used, exist;
-// before, it is aware of the system's one value only (see the manifest), which is then every
-// window's, and the calls without "ForDpi" answer for it.
+// Dots per inch (DPI) and what depends on them. From Windows 10 1607 on, each window has its
+// monitor's DPI and the ForDpi calls answer for any DPI; before, the program is system aware (see
+// the manifest): the system's DPI is every window's, and the calls without ForDpi answer for it.
 
 #include <windows.h>
 
@@ -14,15 +13,13 @@ namespace beam::win32 {
 using Font = Owned<HFONT, &DeleteObject>;
 using Icon = Owned<HICON, &DestroyIcon>;
 
-// The dots per inch of the monitor the window is on.
 UINT dpi_of(HWND window);
 
-// Has the window system scale the caption and frame of a window being created (WM_NCCREATE) with the
-// monitor, where the window is per-monitor v1: Windows 10 1607, which knows no v2, runs the program
-// so, and scales them for v2 windows by itself from 1703 on.
+// At WM_NCCREATE: caption and frame scaled with the monitor's DPI, which Windows 10 1607 does for a
+// per-monitor window only when asked (1703 and later do it for per-monitor v2 windows anyway).
 void scale_frame_per_monitor(HWND window);
 
-// The system's message font, sized for dpi.
+// The system's message font at dpi.
 Font message_font(UINT dpi);
 
 // The icon resource in the size of the window system's small or large icons at dpi.

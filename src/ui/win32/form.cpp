@@ -19,8 +19,7 @@ constexpr const wchar_t* kFormClass = L"BeamTailorForm";
 constexpr DWORD kFormStyle = WS_OVERLAPPEDWINDOW;
 // WM_GETDPISCALEDSIZE (Windows 10 1703), which the headers declare only for programs that need that Windows.
 constexpr UINT kGetDpiScaledSize = 0x02E4;
-// Control numbers start above IDOK and IDCANCEL, which the dialog manager sends for Enter in the
-// field and Esc: with no control of theirs, those press nothing.
+// Above IDOK and IDCANCEL, which Enter in the field and Esc send: with no control of theirs, nothing is pressed.
 constexpr int kFirstControlId = 100;
 // The dialog template's x for the window system's default position.
 constexpr short kDefaultPosition = static_cast<short>(0x8000);
@@ -51,8 +50,7 @@ HWND window_or_failure(HWND window) {
     return window;
 }
 
-// An in-memory dialog template of the form's class and caption, without controls: the form
-// places its own, in twips, and sizes itself.
+// A dialog template of the form's class and caption alone: the form places its controls itself.
 std::vector<WORD> dialog_template(std::string_view caption) {
     const DLGTEMPLATE head{kFormStyle, 0, 0, kDefaultPosition, 0, 0, 0};
     std::vector<WORD> words(sizeof head / sizeof(WORD));
@@ -111,9 +109,9 @@ Form::Form(const layout::Window& layout, HINSTANCE instance, FormEvents events)
     lay_out(dpi_of(window_), nullptr);
 }
 
+// Tab follows the order the controls were created in, skipping labels. The labels come first:
+// screen readers name a field after the label just before it.
 void Form::create_controls(HINSTANCE instance) {
-    // Tab follows the order the controls were created in, skipping labels. The labels come first:
-    // screen readers name a field after the label just before it.
     for (const bool labels : {true, false}) {
         for (std::size_t index = 0; index < layout_.controls.size(); ++index) {
             const layout::Control& control = layout_.controls[index];
@@ -136,16 +134,12 @@ HWND Form::control(std::size_t index) const {
     return GetDlgItem(window_, static_cast<int>(kFirstControlId + index));
 }
 
-void Form::show(int command) const {
-    ShowWindow(window_, command);
-}
-
+// Sizes the window and places every control, with the message font and the icons, for dpi.
 void Form::lay_out(UINT dpi, const RECT* suggested) {
     const int dots = static_cast<int>(dpi);
     dpi_ = dpi;  // before the window's size changes, which keep_client_size compares at it
     if (suggested != nullptr) {
-        // The whole rectangle: a window dragged onto a monitor of another scale then keeps the
-        // same place under the pointer and does not bounce back to the monitor it came from.
+        // The whole of it: a window dragged onto another monitor stays under the pointer, there.
         SetWindowPos(window_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                      suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
     } else if (IsZoomed(window_) == FALSE && IsIconic(window_) == FALSE) {  // those keep the size they have
@@ -164,14 +158,13 @@ void Form::lay_out(UINT dpi, const RECT* suggested) {
     // The controls have let go of the old font; it goes now.
     font_ = std::move(font);
 
-    // Each window has its own icons, sized for the window's dots per inch rather than the system's.
+    // Icons of the window's own DPI rather than the system's.
     const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window_, GWLP_HINSTANCE));
-    Icon small_icon = icon_for_dpi(instance, BEAM_TAILOR_ICON, true, dpi);
-    Icon large_icon = icon_for_dpi(instance, BEAM_TAILOR_ICON, false, dpi);
-    SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon.get()));
-    SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(large_icon.get()));
-    small_icon_ = std::move(small_icon);
-    large_icon_ = std::move(large_icon);
+    for (const WPARAM kind : {ICON_SMALL, ICON_BIG}) {
+        Icon icon = icon_for_dpi(instance, BEAM_TAILOR_ICON, kind == ICON_SMALL, dpi);
+        SendMessageW(window_, WM_SETICON, kind, reinterpret_cast<LPARAM>(icon.get()));
+        icons_.at(kind) = std::move(icon);
+    }
 }
 
 SIZE Form::window_size(UINT dpi) const {
@@ -180,6 +173,7 @@ SIZE Form::window_size(UINT dpi) const {
                                   layout::to_pixels(client_twips_.cy, dots), dpi);
 }
 
+// A client size the window was given other than its own is the player's, and kept.
 void Form::keep_client_size(int width, int height) {
     const int dots = static_cast<int>(dpi_);
     for (auto [twips, pixels] : {std::pair{&client_twips_.cx, width}, {&client_twips_.cy, height}}) {
@@ -193,14 +187,13 @@ std::optional<LRESULT> Form::handle(UINT message, WPARAM wparam, LPARAM lparam) 
     switch (message) {
         case WM_COMMAND: {
             if (HIWORD(wparam) == BN_SETFOCUS) {
-                // The button the focus moved to becomes the default one, which Enter presses. Windows
-                // does this itself; Wine does it only when Tab moves the focus, not a click.
+                // The focused button becomes the default one, for Enter, as Windows does; Wine does it on Tab only.
                 SendMessageW(window_, WM_NEXTDLGCTL, static_cast<WPARAM>(lparam), TRUE);
                 return 0;
             }
+            // Of the controls only the push buttons send BN_CLICKED; IDOK and IDCANCEL are none of them.
             const auto index = static_cast<std::size_t>(LOWORD(wparam) - kFirstControlId);
-            if (HIWORD(wparam) != BN_CLICKED || lparam == 0 || index >= layout_.controls.size() ||
-                layout_.controls[index].kind != layout::ControlKind::push_button) {
+            if (HIWORD(wparam) != BN_CLICKED || index >= layout_.controls.size()) {
                 return std::nullopt;
             }
             // The action may close this very window: nothing of the form is touched after it.
@@ -211,9 +204,8 @@ std::optional<LRESULT> Form::handle(UINT message, WPARAM wparam, LPARAM lparam) 
             DestroyWindow(window_);
             return 0;
         case kGetDpiScaledSize:
-            // Asked before a DPI change (Windows 10 1703 and later): the size whose client area
-            // holds the same twips at the new DPI, where scaling the whole window would not. Neither
-            // this nor WM_DPICHANGED reaches the dialog manager, whose own scaling would undo the twips.
+            // Before a DPI change (Windows 10 1703 on): the size whose client area holds the same twips.
+            // Neither this nor WM_DPICHANGED reaches the dialog manager, whose scaling would undo them.
             *reinterpret_cast<SIZE*>(lparam) = window_size(static_cast<UINT>(wparam));
             return TRUE;
         case WM_DPICHANGED:
@@ -224,17 +216,15 @@ std::optional<LRESULT> Form::handle(UINT message, WPARAM wparam, LPARAM lparam) 
                 keep_client_size(LOWORD(lparam), HIWORD(lparam));
             }
             return std::nullopt;
-        case WM_SETTINGCHANGE:
-            // The user chose another system font or text size: the message font has changed.
-            if (wparam == SPI_SETNONCLIENTMETRICS) {
-                lay_out(dpi_of(window_), nullptr);
+        case WM_SETTINGCHANGE:  // SPI_SETNONCLIENTMETRICS: another system font or text size
+            if (wparam != SPI_SETNONCLIENTMETRICS) {
+                return std::nullopt;
             }
-            return std::nullopt;
+            [[fallthrough]];
         case WM_THEMECHANGED:
             lay_out(dpi_of(window_), nullptr);
             return std::nullopt;
-        case WM_NCDESTROY:
-            SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+        case WM_NCDESTROY:  // the last message: the form goes now
             events_.destroyed(window_);
             return std::nullopt;
         default:

@@ -7,11 +7,9 @@
 
 namespace {
 
-// Players run the program from wherever they unzipped it, often the Downloads folder, where a
-// browser may have saved a stray DLL; Windows would look there first for every DLL that is not a
-// known system DLL, also for those that system DLLs load later (uxtheme.dll for visual styles).
-// Only the system folder is searched from here on. SetDefaultDllDirectories came with Windows 8
-// and an update of Windows 7; without it, the current folder at least is left out.
+// DLL planting: the program runs from wherever it was unzipped, often Downloads, where a stray DLL
+// would be loaded before a system one (uxtheme.dll, which system DLLs load later). Only System32 is
+// searched: SetDefaultDllDirectories (Windows 8, or 7 with KB2533623), else without the current folder.
 void load_dlls_from_the_system_folder_only() {
     const auto set_default_dll_directories =
         beam::win32::system_function<BOOL(WINAPI*)(DWORD)>(L"kernel32.dll", "SetDefaultDllDirectories");

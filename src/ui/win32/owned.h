@@ -14,23 +14,18 @@ class Owned {
     Owned(const Owned&) = delete;
     Owned& operator=(const Owned&) = delete;
     Owned(Owned&& other) noexcept : handle_(std::exchange(other.handle_, Handle{})) {}
+    // The handle held before goes with other.
     Owned& operator=(Owned&& other) noexcept {
-        if (this != &other) {
-            reset();
-            handle_ = std::exchange(other.handle_, Handle{});
-        }
+        std::swap(handle_, other.handle_);
         return *this;
     }
-    ~Owned() { reset(); }
-
-    [[nodiscard]] Handle get() const { return handle_; }
-    explicit operator bool() const { return handle_ != Handle{}; }
-    void reset() noexcept {
+    ~Owned() {
         if (handle_ != Handle{}) {
             release(handle_);
         }
-        handle_ = Handle{};
     }
+
+    [[nodiscard]] Handle get() const { return handle_; }
 
   private:
     Handle handle_{};

@@ -17,8 +17,7 @@ namespace beam::win32 {
 
 namespace {
 
-// What the ui:: functions act on: the path file, the program's rules that act on it, and the two
-// windows, each while it is open.
+// What the ui:: functions act on: the path file, the program's rules, and each window while open.
 struct FrontEnd {
     PathStore store{"c:/q3path.cfg", "c:/program files/Quake III Arena"};
     flow::Program flow{store};
@@ -61,7 +60,8 @@ static_assert(layout::kPromptControls[kPathField].kind == layout::ControlKind::t
 
 // Shows a window: the first one as the program was started, any other plainly.
 void show_form(const Form& form) {
-    form.show(std::exchange(front_end().show_command, SW_SHOW));
+    ShowWindow(form.window(), front_end().show_command);
+    front_end().show_command = SW_SHOW;
 }
 
 }  // namespace
@@ -126,11 +126,8 @@ void close_prompt() {
 }
 
 void message_box(std::string_view text) {
-    // The active window owns the box: the window system disables it while the box is up and
-    // activates it again, focus included, when the box goes. The program's other windows are
-    // disabled here, to take no input either; all of them when none is active. MB_TASKMODAL would
-    // add nothing: with an owner it is MB_APPLMODAL, and without one it disables the thread's
-    // windows, as this does.
+    // The active window owns the box, which disables it and gives it back the focus afterwards; the
+    // others are disabled here (MB_TASKMODAL does that only for a box without an owner).
     HWND owner = GetActiveWindow();
     std::vector<HWND> disabled;
     for (std::optional<win32::Form>* form : {&front_end().prompt, &front_end().chooser}) {

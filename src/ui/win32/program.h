@@ -4,10 +4,9 @@
 
 namespace beam::win32 {
 
-// Runs the program from its start-up to its end: the path prompt's load step, then the
-// messages of both windows until the last one has closed or an error report has ended it.
-// The first window shown is shown as show says: minimised or maximised, as the program's
-// shortcut asks. Returns the exit code the program was ended with.
+// Runs the program: the prompt's load step, then the messages until the last window has closed or a
+// report has ended it, and returns its exit code. The first window shown is shown as show says (a
+// shortcut's minimised or maximised).
 int run_program(HINSTANCE instance, int show);
 
 }  // namespace beam::win32
