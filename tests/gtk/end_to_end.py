@@ -155,8 +155,6 @@ class EndToEnd(unittest.TestCase):
             poll(f"{caption!r} at text scale {text_scale}: {boxes}", lambda: layout(window) == ((width, height), boxes))
             if not WAYLAND:  # where a window's size is seen and set from outside
                 x_window = self.x_window(caption)
-                self.assertIn(f"WIDTH={self.scale * width}\nHEIGHT={self.scale * height}",
-                              xdotool("getwindowgeometry", "--shell", x_window))
                 xdotool("windowsize", x_window, str(self.scale * width * 3 // 2), str(self.scale * height // 2))
                 poll("the new size", lambda: window.get_extents(Atspi.CoordType.WINDOW).width > width)
                 self.assertEqual(layout(window)[1], boxes, "after a resize")
@@ -164,7 +162,6 @@ class EndToEnd(unittest.TestCase):
     def test_layout_at_each_scale_and_both_close_orders(self):
         typed = " /srv/Quake III, Arena "
         cases = [  # name, GDK_SCALE, GDK_DPI_SCALE, the desktop's text scaling changed while shown, window closed first
-            ("scale 1", 1, 1, None, "Note"),
             ("scale 2, the chooser closed first", 2, 1, None, "Beam Tailor"),
             ("text scale 1.5, the desktop's 4/3 meanwhile (X11)", 1, 1.5, 4 / 3, "Note"),
         ]
@@ -180,10 +177,6 @@ class EndToEnd(unittest.TestCase):
                     daemon = self.enterContext(subprocess.Popen(["xsettingsd", "-c", settings]))
                     self.addCleanup(daemon.kill)  # before the context's wait
                     self.check_layout((prompt, chooser), text_scale * desktop_text_scaling)
-                # The web address's host is on one line with its scheme: not broken after "https://".
-                credit = descendant(chooser, CREDIT)
-                line = credit.get_string_at_offset(CREDIT.index("grim"), Atspi.TextGranularity.LINE).content
-                self.assertIn("https://grimvolt.example.org/", line)
                 Atspi.EditableText.set_text_contents(descendant(prompt, PROMPT, FIELD), typed)
                 if closed_first == "Note":  # its close box saves nothing; the chooser's then ends the program
                     self.close(prompt)
@@ -225,14 +218,10 @@ class EndToEnd(unittest.TestCase):
         self.click(descendant(prompt, "ok"))
         poll("the prompt closed", lambda: not has(prompt, Atspi.StateType.SHOWING))
         self.assertEqual(self.path_file.read_bytes(), bytes(self.game) + b"\r\n")
-        # A failure is reported, and ends the program: a skin missing, then no path file to be made.
+        # A failure is reported, and ends the program: here a skin missing.
         (self.mod / "skindata2.ncx").unlink()
         self.click(descendant(chooser, "GV skin"))
         self.answer_box(f"Error 2: No such file or directory\n{bytes(self.mod).decode(errors='replace')}/skindata2.ncx")
-        self.assertEqual(self.process.wait(15), 0)
-        self.home = self.scratch / "no such home"
-        self.start()
-        self.answer_box(f"Error 2: No such file or directory\n{self.home}/.q3path.cfg")
         self.assertEqual(self.process.wait(15), 0)
 
 
