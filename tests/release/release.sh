@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The release files, built from two copies of the tree with another umask and time zone, match; the Linux package
 # among them passes its linters, would install on this release and holds the program and what a desktop's menu
-# looks for. Prints the sums. Usage: release.sh SOURCE_FOLDER
+# looks for. Usage: release.sh SOURCE_FOLDER
 set -euo pipefail
 work=$(mktemp -d /tmp/beam-tailor-release.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -12,7 +12,6 @@ for build in "first 022 UTC" "second-build 002 Pacific/Chatham"; do
     tar -C "$1" --exclude=./.git --exclude=./build --exclude=./dist -cf - . | tar -C "$work/$copy" -xf -
     (cd "$work/$copy" && umask "$mask" && SOURCE_DATE_EPOCH=$epoch TZ=$zone scripts/build release)
 done
-cat "$work/first/dist/SHA256SUMS"
 (cd "$work/second-build/dist" && sha256sum --check --quiet "$work/first/dist/SHA256SUMS")
 
 deb=$(echo "$work"/first/dist/beam-tailor_*.deb)
