@@ -19,10 +19,6 @@
 
 #ifdef _WIN32
 #include <windows.h>
-
-#include <memory>
-
-#include "fileio/wide_text.h"
 #else
 #include <sched.h>
 #include <sys/fsuid.h>
@@ -48,14 +44,6 @@ constexpr const char* kOldPack = "the pack in effect\r\n\x1a as the player left 
 constexpr int kInvalidName = ERROR_INVALID_NAME, kIsAFolder = ERROR_ACCESS_DENIED, kEmpty = ERROR_HANDLE_EOF,
               kTooLong = ERROR_FILENAME_EXCED_RANGE;
 constexpr const char* kAnsiJorth = "c:/J\xC3\xB6r\xC3\xB0";  // a field in the code page (Wine's: Windows-1252), as read
-using Handle = std::unique_ptr<void, decltype(&CloseHandle)>;
-
-// A file held open as a virus scanner holds it: sharing reading, writing and deletion.
-Handle held_as_a_scanner_does(const std::string& path) {
-    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    return {CreateFileW(to_wide(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr),
-            CloseHandle};
-}
 #else
 constexpr int kInvalidName = EINVAL, kIsAFolder = EISDIR, kEmpty = ENODATA, kTooLong = ENAMETOOLONG;
 constexpr const char* kAnsiJorth = "c:/J\xF6r\xF0";  // the bytes as they are
@@ -181,9 +169,9 @@ TEST_F(Core, SwapFailuresLoseNothing) {
     std::ifstream game_runtime(pack);
     expect_nothing_lost("pack held by a game", 2, ERROR_SHARING_VIOLATION, pack);
     game_runtime.close();
-    Handle scanner = held_as_a_scanner_does(pack);
+    HeldFile scanner = held_as_a_scanner_does(pack);
     expect_nothing_lost("pack held by a scanner", 2, ERROR_SHARING_VIOLATION, pack);
-    scanner.reset();
+    scanner = HeldFile();
     fs::permissions(pack, fs::perms::owner_read);
     expect_nothing_lost("pack read-only: refused at once", 2, ERROR_FILE_READ_ONLY, pack);
     fs::permissions(pack, fs::perms::all);
@@ -204,12 +192,12 @@ TEST_F(Core, TwoSwapsOfOnePackAtOnceAfterAKilledOneSucceed) {
     put(pack + ".tmp", std::string((8U << 20) + 1, 'k'));
 #ifdef _WIN32
     std::ifstream copy_scanner(pack + ".tmp");
-    Handle pack_scanner = held_as_a_scanner_does(pack);
+    HeldFile pack_scanner = held_as_a_scanner_does(pack);
     const std::jthread release([&] {
         Sleep(2500);
         copy_scanner.close();
         Sleep(2500);
-        pack_scanner.reset();
+        pack_scanner = HeldFile();
     });
 #endif
     const auto swap = [&](int row) { EXPECT_NO_THROW(fileio::replace_with_copy(source(row), pack)); };

@@ -268,9 +268,7 @@ TEST_F(BeamTailorExe, StartedMaximizedThePromptOnTopAndEachFailureReportedThenTh
     ASSERT_TRUE(prompt && chooser);
     EXPECT_TRUE(IsZoomed(chooser) && !IsZoomed(prompt));
     EXPECT_TRUE(wait_until([&] { return input().hwndActive == prompt; })) << "shown last, so active and on top";
-    const win32::Owned<HANDLE, &CloseHandle> scanner(CreateFileW(to_wide(kPack).c_str(), GENERIC_READ,
-                                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                                 nullptr, OPEN_EXISTING, 0, nullptr));
+    const HeldFile scanner = held_as_a_scanner_does(kPack);
     PostMessageW(controls_of(chooser)[2], BM_CLICK, 0, 0);
     // The windows answer while the swap waits: Windows calls one that has not for five seconds hung.
     EXPECT_TRUE(wait_until([&] { return IsHungAppWindow(chooser) || shown(nullptr); }));
